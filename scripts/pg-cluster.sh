@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# A private PostgreSQL cluster that listens only on a Unix socket inside its own directory.
+#
+#   pg-cluster.sh start DIR   create the cluster under DIR if needed and start it
+#   pg-cluster.sh stop DIR    stop it (fast shutdown)
+#
+# After start, DIR/env holds the PGHOST/PGPORT/PGUSER exports that reach it.
+# The server refuses to run as root, so as root it runs under the postgres account.
+set -euo pipefail
+
+cmd=${1:?usage: pg-cluster.sh start|stop DIR}
+dir=${2:?usage: pg-cluster.sh start|stop DIR}
+
+bindir=""
+for d in /usr/lib/postgresql/15/bin /usr/lib/postgresql/*/bin; do
+  if [ -x "$d/initdb" ]; then bindir=$d; break; fi
+done
+[ -n "$bindir" ] || { echo "pg-cluster: no PostgreSQL server found (install postgresql)" >&2; exit 1; }
+
+as_owner() {
+  if [ "$(id -u)" -eq 0 ]; then
+    runuser -u postgres -- "$@"
+  else
+    "$@"
+  fi
+}
+
+case "$cmd" in
+start)
+  mkdir -p "$dir"
+  dir=$(cd "$dir" && pwd)
+  if [ "$(id -u)" -eq 0 ]; then
+    chown postgres: "$dir"
+    if ! runuser -u postgres -- test -w "$dir"; then
+      echo "pg-cluster: the postgres account cannot write $dir (check the permissions of its parents)" >&2
+      exit 1
+    fi
+  fi
+  chmod 755 "$dir"
+  if [ ! -f "$dir/data/PG_VERSION" ]; then
+    as_owner "$bindir/initdb" -D "$dir/data" -U postgres -A trust -E UTF8 --locale=C.UTF-8 --no-sync >"$dir/initdb.log" 2>&1 \
+      || { cat "$dir/initdb.log" >&2; exit 1; }
+  fi
+  if as_owner "$bindir/pg_ctl" -D "$dir/data" status >/dev/null 2>&1; then
+    exit 0
+  fi
+  # The port only names the socket file inside DIR; pick one that no earlier run left behind.
+  port=$(( 20000 + RANDOM % 30000 ))
+  while [ -e "$dir/.s.PGSQL.$port" ]; do port=$(( port + 1 )); done
+  cat >"$dir/data/postgresql.auto.conf" <<CONF
+listen_addresses = ''
+unix_socket_directories = '$dir'
+port = $port
+fsync = off
+synchronous_commit = off
+full_page_writes = off
+max_connections = 40
+shared_buffers = 128MB
+log_min_messages = warning
+CONF
+  as_owner "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 start >/dev/null \
+    || { cat "$dir/server.log" >&2; exit 1; }
+  printf 'export PGHOST=%q PGPORT=%q PGUSER=postgres\n' "$dir" "$port" >"$dir/env"
+  ;;
+stop)
+  if [ -f "$dir/data/PG_VERSION" ]; then
+    as_owner "$bindir/pg_ctl" -D "$dir/data" -m fast -w stop >/dev/null 2>&1 || true
+  fi
+  ;;
+*)
+  echo "usage: pg-cluster.sh start|stop DIR" >&2
+  exit 2
+  ;;
+esac

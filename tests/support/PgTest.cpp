@@ -1,0 +1,49 @@
+#include "PgTest.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+
+namespace testsupport {
+
+bool haveTestServer() {
+    return std::getenv("PGHOST") != nullptr && std::getenv("TREVANE_TEST_TEMPLATE") != nullptr;
+}
+
+std::string psql(const std::string& db, std::string_view sql) {
+    const RunResult r = runProgram("/usr/bin/psql",
+                                   {"-X", "-q", "-A", "-t", "-v", "ON_ERROR_STOP=1", "-d", db, "-c",
+                                    std::string(sql)},
+                                   {}, 600);
+    EXPECT_EQ(r.status, 0) << "psql failed on: " << sql << "\n" << r.err;
+    std::string out = r.out;
+    if (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+}
+
+TestDatabase::TestDatabase() {
+    static std::atomic<int> serial{0};
+    const char* tmpl = std::getenv("TREVANE_TEST_TEMPLATE");
+    name_ = "t_" + std::to_string(getpid()) + "_" + std::to_string(serial++);
+    psql("postgres", "CREATE DATABASE " + name_ + " TEMPLATE " + (tmpl ? tmpl : "template1"));
+}
+
+TestDatabase::~TestDatabase() { psql("postgres", "DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)"); }
+
+long long TestDatabase::count(std::string_view query) const {
+    const std::string out = sql(query);
+    return std::strtoll(out.c_str(), nullptr, 10);
+}
+
+EnvChanges TestDatabase::env() const {
+    return {{"db_name", name_},
+            {"APPS_DEFAULTS", std::nullopt},
+            {"APPS_DEFAULTS_USER", std::nullopt},
+            {"APPS_DEFAULTS_PROG", std::nullopt},
+            {"APPS_DEFAULTS_SITE", std::nullopt},
+            {"PG_DBPATH", std::nullopt}};
+}
+
+}  // namespace testsupport
