@@ -7,7 +7,7 @@
 #include "Esql.h"
 
 void initDbStatus(DbStatus* status) {
-    const sqlca_t& ca = esql::sqlca();
+    const sqlca_t& ca = esql::area();
     status->rowsAffected = static_cast<int>(ca.sqlerrd[2]);
     std::memcpy(status->sqlState, ca.sqlstate, 5);
     status->sqlState[5] = '\0';

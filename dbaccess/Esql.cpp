@@ -7,7 +7,7 @@ namespace esql {
 
 SqlState sqlstate() {
     SqlState s{};
-    std::memcpy(s.text, sqlca().sqlstate, 5);
+    std::memcpy(s.text, area().sqlstate, 5);
     s.text[5] = '\0';
     return s;
 }
@@ -29,11 +29,11 @@ bool openPreparedCursor(const char* declareText, const char* preparedName, Optio
     char* text = ECPGprepared_statement(nullptr, preparedName, __LINE__);
     if (text == nullptr) {
         // Nothing was prepared under that name: report it as the runtime reports a bad name.
-        sqlca().sqlcode = ECPG_INVALID_STMT;
-        std::memcpy(sqlca().sqlstate, "26000", 5);
-        std::snprintf(sqlca().sqlerrm.sqlerrmc, sizeof sqlca().sqlerrm.sqlerrmc,
+        area().sqlcode = ECPG_INVALID_STMT;
+        std::memcpy(area().sqlstate, "26000", 5);
+        std::snprintf(area().sqlerrm.sqlerrmc, sizeof area().sqlerrm.sqlerrmc,
                       "invalid statement name \"%s\"", preparedName);
-        sqlca().sqlerrm.sqlerrml = static_cast<int>(std::strlen(sqlca().sqlerrm.sqlerrmc));
+        area().sqlerrm.sqlerrml = static_cast<int>(std::strlen(area().sqlerrm.sqlerrmc));
         return false;
     }
     return exec(Kind::Normal, declareText, std::array<HostVar, 1>{statementText(text)}, none, opt);
@@ -41,9 +41,9 @@ bool openPreparedCursor(const char* declareText, const char* preparedName, Optio
 
 CursorGuard::~CursorGuard() {
     if (closeText_ != nullptr) {
-        const sqlca_t saved = sqlca();
+        const sqlca_t saved = area();
         exec(Kind::Normal, closeText_, none, none);
-        sqlca() = saved;
+        area() = saved;
     }
 }
 

@@ -157,7 +157,7 @@ bool doCall(Kind kind, const char* text, const std::array<HostVar, NI>& in,
 }
 }  // namespace detail
 
-// Runs one statement with its input and output host variables; the outcome is in sqlca().
+// Runs one statement with its input and output host variables; the outcome is in area().
 template <std::size_t NI, std::size_t NO>
 bool exec(Kind kind, const char* text, const std::array<HostVar, NI>& in,
           const std::array<HostVar, NO>& out, Options opt = {}) {
@@ -165,11 +165,11 @@ bool exec(Kind kind, const char* text, const std::array<HostVar, NI>& in,
                           std::make_index_sequence<NO * 10>{});
 }
 
-// The runtime's communication area: status code, SQLSTATE, message, rows processed.
-inline sqlca_t& sqlca() { return *ECPGget_sqlca(); }
-inline long sqlcode() { return sqlca().sqlcode; }
+// The runtime's communication area (sqlca): status code, SQLSTATE, message, rows processed.
+inline sqlca_t& area() { return *ECPGget_sqlca(); }
+inline long sqlcode() { return area().sqlcode; }
 // Rows processed by the last statement.
-inline long rowsProcessed() { return sqlca().sqlerrd[2]; }
+inline long rowsProcessed() { return area().sqlerrd[2]; }
 
 // The five-character SQLSTATE of the last statement, terminated.
 struct SqlState {

@@ -1,0 +1,1 @@
+// Token resolution: being written.
