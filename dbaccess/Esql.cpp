@@ -12,6 +12,18 @@ SqlState sqlstate() {
     return s;
 }
 
+std::string quoteDoubled(std::string_view value) {
+    std::string out;
+    out.reserve(value.size() + 2);
+    for (const char c : value) {
+        out += c;
+        if (c == '\'') {
+            out += '\'';
+        }
+    }
+    return out;
+}
+
 bool connect(const char* target) {
     return ECPGconnect(__LINE__, kInformixCompat, target, nullptr, nullptr, nullptr, 1);
 }

@@ -14,6 +14,8 @@
 
 #include <array>
 #include <cstddef>
+#include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 
@@ -176,6 +178,10 @@ struct SqlState {
     char text[6];
 };
 SqlState sqlstate();
+
+// A value made fit to stand between single quotes in a statement: every quote doubled, so
+// that O'HARE matches itself and no value can end the literal early.
+std::string quoteDoubled(std::string_view value);
 
 // Connects the default connection in the Informix-compatible mode with autocommit on.
 bool connect(const char* target);
