@@ -1,1 +1,140 @@
-int main() { return 0; }
+// The purge driver: the order of one run, from the banner to the PerfLog row.
+
+#include "trevane.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "DbmsAccess.h"
+#include "Esql.h"
+#include "ProcessPurgeProduct.h"
+#include "PurgeVTECevent.h"
+#include "get_admin_hsa.h"
+#include "get_apps_defaults.h"
+#include "purge_mode.h"
+#include "wr2perflog.h"
+
+namespace {
+
+// Formats `seconds` as UTC time text (" Mar 31, 2005 - 14:05:09") into `text` (30 bytes);
+// false after printing why it could not.
+bool format_time(std::time_t seconds, char (&text)[30]) {
+    std::tm tm{};
+    if (gmtime_r(&seconds, &tm) == nullptr) {
+        std::printf("The conversion from a \"time_t\" value to a struct tm\nfailed in the call to "
+                    "gmtime in the FORMAT_TIME macro.\nThe supplied value, %ld, is probably not a "
+                    "valid\n\"time_t\" value.\n",
+                    static_cast<long>(seconds));
+        return false;
+    }
+    if (std::strftime(text, sizeof text, " %b %d, %Y - %H:%M:%S", &tm) == 0) {
+        std::printf("The the call to \"strftime\" failed in the FORMAT_TIME\nmacro. Check to make "
+                    "sure that the maximum size argument\nhas been set large enough.\n");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void read_token(const char* name, char* reply) {
+    int len = static_cast<int>(std::strlen(name));
+    get_apps_defaults(name, &len, reply, &len);
+}
+
+bool token_is_on(const char* value) {
+    return std::strcmp(value, "ON") == 0 || std::strcmp(value, "on") == 0;
+}
+
+void decide_retention(RunState& run) {
+    char value[512] = "";
+    read_token("trevane_backup_retention_use", value);
+    run.backup_retention = token_is_on(value) ? 1 : 0;
+    if (run.backup_retention) {
+        std::printf("Using num_hours_backup field to determine retention for backup stations\n");
+        if (get_admin_hsa(run.office_hsa) != 0) {
+            run.backup_retention = 0;
+            std::printf("Error attempting to read hsa field from Admin table -- All deletes will "
+                        "be based on num_hours_host values\n");
+        } else {
+            std::printf("hsa (from Admin table) = %s\n", run.office_hsa);
+        }
+    } else {
+        std::printf("Using num_hours_host field to determine retention for all records\n");
+    }
+}
+
+int trevane_run() {
+    RunState run;
+    run.start_seconds = std::time(nullptr);
+    PGTYPEStimestamp_current(&run.start_time);
+
+    char time_text[30];
+    if (!format_time(run.start_seconds, time_text)) {
+        return 1;
+    }
+    std::printf("ZEFT Database Purge  VORNE OB6  Mar 31, 2005\n");
+    std::printf("\nbegin time = %s GMT\n", time_text);
+
+    char db_name[512] = "";
+    read_token("db_name", db_name);
+    std::printf("database name = %s\n", db_name);
+
+    char preview[512] = "";
+    read_token("trevane_preview", preview);
+    set_purge_preview(token_is_on(preview));
+    if (purge_preview()) {
+        std::printf("Preview only: counting what would be deleted; nothing is deleted.\n");
+    }
+
+    const int open_status = OpenDbms(db_name);
+    if (open_status != 0) {
+        std::printf("PostgreSQL error %d attempting to open database\n", open_status);
+        return 1;
+    }
+    if (purge_preview()) {
+        // A safety net: any write that slips through a preview fails instead of deleting.
+        esql::executeImmediate("SET default_transaction_read_only = on");
+        if (esql::sqlcode() < 0) {
+            std::printf("PostgreSQL error %s making the preview session read-only\n",
+                        esql::sqlstate().text);
+            return 1;
+        }
+    }
+
+    decide_retention(run);
+
+    const StepResult purged = purge_tables(run);
+    if (purged.stop) {
+        std::fflush(nullptr);
+        return purged.exit_status;
+    }
+
+    ProcessPurgeProduct();
+    std::fflush(nullptr);
+    PurgeVTECevent();
+    std::fflush(nullptr);
+
+    const std::time_t end_seconds = std::time(nullptr);
+    if (!format_time(end_seconds, time_text)) {
+        return 1;
+    }
+    std::printf("\nend time = %s\n", time_text);
+    const int elapsed_seconds = static_cast<int>(end_seconds - run.start_seconds);
+    const float elapsed_minutes = static_cast<float>(elapsed_seconds / 60.0);
+    std::printf("Elapsed Time = %d sec\n", elapsed_seconds);
+    std::printf("             = %6.2f min\n", static_cast<double>(elapsed_minutes));
+
+    if (!purge_preview()) {
+        const auto elapsed = static_cast<float>(elapsed_seconds);
+        wr2perflog(run.process, &run.start_time, &run.rows_deleted, &elapsed);
+    }
+
+    const int close_status = CloseDbms();
+    if (close_status != 0) {
+        std::printf("PostgreSQL error %d ) attempting to close database\n", close_status);
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,156 @@
+#include "PurgeVTECevent.h"
+
+#include <ecpg_informix.h>
+#include <pgtypes_interval.h>
+#include <pgtypes_timestamp.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <string>
+
+#include "Esql.h"
+#include "List.h"
+#include "LoadUnique.h"
+#include "VTECevent.h"
+#include "purge_mode.h"
+#include "timestamp_functions.h"
+
+namespace {
+
+constexpr int kRetentionDays = 30;
+
+struct FreeWithStd {
+    void operator()(void* p) const { std::free(p); }
+};
+using LibText = std::unique_ptr<char, FreeWithStd>;
+
+// The current UTC time in asctime form, newline included.
+std::string utc_asctime() {
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    char buf[64];
+    if (gmtime_r(&now, &tm) == nullptr || asctime_r(&tm, buf) == nullptr) {
+        return "(time unavailable)\n";
+    }
+    return buf;
+}
+
+// Keys of one combination, each cut to its column's width.
+struct Combination {
+    char geoid[25];
+    char office_id[6];
+    char phenom[3];
+    char signif[2];
+};
+
+// The combination's latest producttime as text at full precision, so the exclusion matches the
+// latest row even when its time carries a fraction of a second; 1970-01-01 00:00:00 when the
+// combination has no row.
+std::string latest_producttime(const Combination& c) {
+    char where[512];
+    std::snprintf(where, sizeof where,
+                  " WHERE producttime =  (SELECT MAX(producttime) from VTECevent WHERE  "
+                  "geoid='%s'  AND office_id = '%s' AND  phenom='%s' AND signif='%s') ",
+                  esql::quoteDoubled(c.geoid).c_str(), esql::quoteDoubled(c.office_id).c_str(),
+                  esql::quoteDoubled(c.phenom).c_str(), esql::quoteDoubled(c.signif).c_str());
+    VTECevent* head = GetVTECevent(where);
+    if (head == nullptr) {
+        return "1970-01-01 00:00:00";
+    }
+    timestamp latest = head->producttime;
+    FreeVTECevent(head);
+    char text[64];
+    dttoasc(&latest, text);
+    return text;
+}
+
+// Counts the rows a delete would remove, for a preview.
+long count_would_delete(const char* where) {
+    const std::string query = std::string("SELECT count(*) FROM VTECevent ") + where;
+    int count = 0;
+    esql::exec(esql::Kind::Normal, query.c_str(), esql::none, esql::vars(count));
+    return esql::sqlcode() < 0 ? -1 : count;
+}
+
+}  // namespace
+
+void PurgeVTECevent() {
+    std::printf("Begin purge of VTECevent table at %s", utc_asctime().c_str());
+    std::printf("  deleting events older than %d days and which are not the most\n"
+                "  recent for a given geoid/officeid/phenom/signif combination.\n",
+                kRetentionDays);
+
+    int count = 0;
+    DistinctValue* combinations =
+        LoadUnique("geoid||office_id||phenom||signif", "VTECevent", " ", &count);
+    if (combinations == nullptr) {
+        std::printf("  no records in VTECevent table\n\n");
+        return;
+    }
+    std::printf("  purging info for %d unique event types\n", count);
+
+    for (Node* node = ListFirst(&combinations->list); node != nullptr; node = ListNext(node)) {
+        int nfields = 0;
+        char** fields = ParseUnique(reinterpret_cast<DistinctValue*>(node), &nfields);
+        if (fields == nullptr || nfields < 4) {
+            // A NULL in one of the columns leaves nothing to split: skip this combination only.
+            std::printf("  Could not parse the LoadUnique output.\n");
+            FreeParseUnique(fields);
+            continue;
+        }
+        Combination c{};
+        std::snprintf(c.geoid, sizeof c.geoid, "%s", fields[0]);
+        std::snprintf(c.office_id, sizeof c.office_id, "%s", fields[1]);
+        std::snprintf(c.phenom, sizeof c.phenom, "%s", fields[2]);
+        std::snprintf(c.signif, sizeof c.signif, "%s", fields[3]);
+        FreeParseUnique(fields);
+
+        const std::string latest = latest_producttime(c);
+
+        timestamp now = 0;
+        PGTYPEStimestamp_current(&now);
+        char interval_text[32];
+        std::snprintf(interval_text, sizeof interval_text, "%d 00:00:00", kRetentionDays);
+        errno = 0;
+        std::unique_ptr<interval, void (*)(interval*)> span(
+            PGTYPESinterval_from_asc(interval_text, nullptr), PGTYPESinterval_free);
+        if (!span) {
+            std::printf("Error converting interval %s - errno = %d\n", interval_text, errno);
+            FreeUnique(combinations);
+            return;
+        }
+        timestamp cutoff = 0;
+        if (trevane_time::PGTYPEStimestamp_sub_interval(&now, span.get(), &cutoff) != 0) {
+            std::printf("Error subtracting interval\n");
+            FreeUnique(combinations);
+            return;
+        }
+        const LibText cutoff_text(PGTYPEStimestamp_to_asc(cutoff));
+
+        char where[1024];
+        std::snprintf(where, sizeof where,
+                      " WHERE geoid='%s' AND office_id = '%s'  AND phenom='%s' AND signif='%s' AND "
+                      "producttime < '%s' AND producttime != '%s' ",
+                      esql::quoteDoubled(c.geoid).c_str(), esql::quoteDoubled(c.office_id).c_str(),
+                      esql::quoteDoubled(c.phenom).c_str(), esql::quoteDoubled(c.signif).c_str(),
+                      cutoff_text.get(), latest.c_str());
+
+        std::printf(" For %s:%s:%s:%s: last producttime= %s\n", c.geoid, c.office_id, c.phenom,
+                    c.signif, latest.c_str());
+
+        if (purge_preview()) {
+            std::printf("   (preview: %ld events would be deleted)\n", count_would_delete(where));
+            continue;
+        }
+        const int status = DeleteVTECevent(where);
+        if (status != 0) {
+            std::printf("  ERROR on delete, status = %d\n  where=%s", status, where);
+        }
+    }
+
+    FreeUnique(combinations);
+    std::printf("End purge of VTECevent table at   %s", utc_asctime().c_str());
+}

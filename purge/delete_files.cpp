@@ -1,0 +1,73 @@
+#include "delete_files.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "DPARadar.h"
+#include "Esql.h"
+#include "List.h"
+#include "get_apps_defaults.h"
+#include "purge_mode.h"
+
+namespace {
+
+// A grid file name that names something other than a file inside the grid directory.
+bool unsafe_file_name(std::string_view name) {
+    return name.empty() || name == "." || name == ".." || name.find('/') != std::string_view::npos;
+}
+
+void report_failure(const std::string& path, const char* why, const char* where) {
+    std::printf("ERROR - Can't delete file %s %s\n", path.c_str(), why);
+    std::printf("   (where clause: %s)\n", where);
+}
+
+}  // namespace
+
+void delete_file(const char* directory, const char* filename, const char* where) {
+    const std::string path = std::string(directory) + "/" + filename;
+    if (unsafe_file_name(filename)) {
+        report_failure(path, "(not a plain file name; left alone)", where);
+        return;
+    }
+    if (purge_preview()) {
+        std::printf("   would remove %s\n", path.c_str());
+        return;
+    }
+    if (unlink(path.c_str()) != 0) {
+        report_failure(path, "", where);
+    }
+}
+
+void delete_files(const char* table, const char* cutoff) {
+    if (std::strcmp(table, "dparadar") != 0) {
+        return;
+    }
+    const std::string where =
+        " WHERE obstime < '" + esql::quoteDoubled(cutoff) + "' AND maxvald > 0.0 ";
+    DPARadar* head = GetDPARadar(where.c_str());
+    if (head == nullptr) {
+        return;
+    }
+    const int count = ListCount(&head->list);
+    Node* node = ListFirst(&head->list);
+
+    char directory[512] = "";
+    const char request[] = "dpa_grid_dir";
+    int len = static_cast<int>(sizeof request - 1);
+    get_apps_defaults(request, &len, directory, &len);
+    if (directory[0] == '\0') {
+        std::printf("Radar grid files are not removed: the token dpa_grid_dir is not set.\n");
+        FreeDPARadar(head);
+        return;
+    }
+
+    for (int i = 0; i < count && node != nullptr; ++i, node = ListNext(node)) {
+        delete_file(directory, reinterpret_cast<const DPARadar*>(node)->grid_filename,
+                    where.c_str());
+    }
+    FreeDPARadar(head);
+}

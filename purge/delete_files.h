@@ -1,0 +1,9 @@
+#pragma once
+
+// Removes the radar grid files of the DPARadar rows older than `cutoff` (timestamp text) whose
+// maxvald is above 0, before the time-based purge deletes those rows. Acts only when `table`
+// is exactly "dparadar".
+void delete_files(const char* table, const char* cutoff);
+
+// Removes `directory`/`filename`; a failure is reported with the selection clause `where`.
+void delete_file(const char* directory, const char* filename, const char* where);

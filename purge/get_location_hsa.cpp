@@ -1,0 +1,69 @@
+#include "get_location_hsa.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "BinarySearch.h"
+#include "List.h"
+#include "Location.h"
+#include "StringUtil.h"
+
+namespace {
+
+// One station: lid and hsa side by side, 13 bytes, searched with compare_char on the lid.
+struct Station {
+    char lid[9];
+    char hsa[4];
+};
+static_assert(sizeof(Station) == 13);
+
+// The station table, loaded at the first lookup and kept for the rest of the run.
+int first = 1;
+int nloc = 0;
+std::vector<Station> ptloc;
+
+void load_stations(int* status, char* hsa) {
+    Location* head = GetLocation(" ORDER BY lid ");
+    nloc = head ? ListCount(&head->list) : 0;
+    ptloc.assign(static_cast<std::size_t>(nloc), Station{});
+    if (head == nullptr) {
+        *status = kLocationTableNotLoaded;
+        std::snprintf(hsa, 4, "   ");
+        return;
+    }
+    std::size_t i = 0;
+    for (Node* n = ListFirst(&head->list); n != nullptr && i < ptloc.size(); n = ListNext(n), ++i) {
+        const auto* loc = reinterpret_cast<const Location*>(n);
+        std::snprintf(ptloc[i].lid, sizeof ptloc[i].lid, "%s", loc->lid);
+        std::snprintf(ptloc[i].hsa, sizeof ptloc[i].hsa, "%s", loc->hsa);
+    }
+    FreeLocation(head);
+    // The database may sort lid by a collation other than byte order; the search needs strcmp
+    // order, so every station is found whatever the database's collation.
+    std::sort(ptloc.begin(), ptloc.end(),
+              [](const Station& a, const Station& b) { return std::strcmp(a.lid, b.lid) < 0; });
+}
+
+}  // namespace
+
+void get_location_hsa(char* lid, char* hsa, int* status) {
+    *status = kLocationHsaOk;
+    lid[8] = '\0';
+    char key[9];
+    std::snprintf(key, sizeof key, "%s", lid);
+    strip_tblanks(key);
+
+    if (first) {
+        first = 0;
+        load_stations(status, hsa);
+        if (*status == kLocationTableNotLoaded) {
+            return;
+        }
+    }
+
+    const auto* found = static_cast<const Station*>(
+        binary_search(ptloc.data(), key, nloc, sizeof(Station), compare_char));
+    std::snprintf(hsa, 4, "%s", found ? found->hsa : "   ");
+}

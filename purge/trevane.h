@@ -1,0 +1,44 @@
+#pragma once
+
+#include <pgtypes_timestamp.h>
+
+#include <ctime>
+
+// State of one purge run, owned by the driver for the life of the process.
+struct RunState {
+    const char* process = "trevane";  // name under which the run is recorded in PerfLog
+    std::time_t start_seconds = 0;
+    timestamp start_time = 0;          // local wall-clock time at the start, for PerfLog
+    int backup_retention = 0;          // 1: backup stations keep rows for num_hours_backup
+    char office_hsa[6] = "";           // hsa of the Admin row, read when backup_retention is set
+    int tables_processed = 0;          // PurgeDynData rows fetched
+    int rows_deleted = 0;              // rows deleted by the time-based purge, all tables
+};
+
+// How a step of the run ended: go on, or stop the run with an exit status.
+struct StepResult {
+    bool stop = false;
+    int exit_status = 0;
+    static StepResult proceed() { return {}; }
+    static StepResult exit_with(int status) { return {true, status}; }
+};
+
+// Runs one purge from start to end and returns the process's exit status.
+int trevane_run();
+
+// Decides the retention mode from the token trevane_backup_retention_use (and, for backup
+// retention, the office hsa from Admin), reporting the decision.
+void decide_retention(RunState& run);
+
+// Deletes, table by table, the rows older than the retention recorded in PurgeDynData and
+// prints the report. Stops the run on the failures that end it.
+StepResult purge_tables(RunState& run);
+
+// Cleans a name in place: keeps only graphic characters, lower-cased.
+void lower_trim(char* text);
+
+// True when a token value switches a feature on: exactly "ON" or exactly "on".
+bool token_is_on(const char* value);
+
+// Reads a token into `reply` (512 bytes); empty when it is not set.
+void read_token(const char* name, char* reply);
