@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test: unit and database tests against a
+# throwaway PostgreSQL cluster, the time-sensitive tests again in zones far from UTC, and the
+# whole suite once more built with AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+jobs=${JOBS:-2}
+
+scripts/install-deps.sh
+
+echo "== build"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$jobs"
+
+echo "== tests"
+scripts/with-test-db.sh ctest --test-dir build --output-on-failure -j"$jobs"
+
+for zone in Pacific/Honolulu Asia/Kolkata; do
+  echo "== tests with TZ=$zone"
+  TZ=$zone scripts/with-test-db.sh ctest --test-dir build --output-on-failure -j"$jobs" -L zone
+done
+
+echo "== build with sanitizers"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTREVANE_SANITIZE=ON >/dev/null
+cmake --build build-asan -j"$jobs"
+
+echo "== tests with sanitizers"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1 \
+LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0" \
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  scripts/with-test-db.sh ctest --test-dir build-asan --output-on-failure -j"$jobs"
