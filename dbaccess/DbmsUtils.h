@@ -2,6 +2,8 @@
 
 // Status of the last statement of a table module, and the in-band SQL null markers.
 
+#include <cstddef>
+
 // Host-type codes of the runtime, as the null-marker functions take them.
 enum HostTypeCode : int {
     CHAR = 1,
@@ -49,3 +51,23 @@ int indicatesNull(int indicator);
 int setNullIfIndicated(int indicator, int type, void* value);
 // 0 when the value is not null, -1 when it is (or the type code is refused).
 int getIndicator(int type, const void* value);
+
+// ---- Observation tables and value text ----
+
+// Writes into tableName (at least 17 bytes) the table holding observations of physical element
+// pe from type-source ts, or "INVALID" after a message on standard output. Processed data (ts
+// starting with P) goes to "procvalue" unless the token shef_procobs is "ON" or "on".
+void getTableName(const char* pe, const char* ts, char* tableName);
+
+// Writes a host value of a type code (1, 3, 5, 12, 13) into out with a printf format taking an
+// int (codes 1, 3, 5) or a double (12, 13): 1. A null value writes nullText: 0. Other codes
+// write nothing: 0. out must have room for the formatted text.
+int DataToString(const void* value, int type, char* out, const char* format,
+                 const char* nullText);
+// The same, writing at most outSize bytes (the text is cut and stays terminated).
+int DataToString(const void* value, int type, char* out, std::size_t outSize, const char* format,
+                 const char* nullText);
+
+// Resizes buffer (or allocates it when null) to hold a copy of text and copies it; null when
+// memory ran out (buffer then stays valid and the caller's).
+char* AllocateAndCopyTextValue(char* buffer, const char* text);

@@ -41,14 +41,21 @@ bool openPreparedCursor(const char* declareText, const char* preparedName, Optio
     char* text = ECPGprepared_statement(nullptr, preparedName, __LINE__);
     if (text == nullptr) {
         // Nothing was prepared under that name: report it as the runtime reports a bad name.
-        area().sqlcode = ECPG_INVALID_STMT;
-        std::memcpy(area().sqlstate, "26000", 5);
-        std::snprintf(area().sqlerrm.sqlerrmc, sizeof area().sqlerrm.sqlerrmc,
-                      "invalid statement name \"%s\"", preparedName);
-        area().sqlerrm.sqlerrml = static_cast<int>(std::strlen(area().sqlerrm.sqlerrmc));
+        char message[160];
+        std::snprintf(message, sizeof message, "invalid statement name \"%s\"", preparedName);
+        raise(ECPG_INVALID_STMT, "26000", message);
         return false;
     }
     return exec(Kind::Normal, declareText, std::array<HostVar, 1>{statementText(text)}, none, opt);
+}
+
+void raise(long code, const char* state, const char* message) {
+    sqlca_t& ca = area();
+    ca.sqlcode = code;
+    std::memcpy(ca.sqlstate, state, 5);
+    std::snprintf(ca.sqlerrm.sqlerrmc, sizeof ca.sqlerrm.sqlerrmc, "%s", message);
+    ca.sqlerrm.sqlerrml = static_cast<int>(std::strlen(ca.sqlerrm.sqlerrmc));
+    ca.sqlerrd[2] = 0;
 }
 
 CursorGuard::~CursorGuard() {

@@ -102,6 +102,15 @@ HostVar var(T&& v, int& ind) {
     return detail::withIndicator(var(std::forward<T>(v)), ind);
 }
 
+// A character array of `size` bytes given by pointer, for arrays whose size is known only at run
+// time; the runtime fills at most `size` bytes when fetching into it.
+inline HostVar text(char* v, std::size_t size) {
+    return detail::plain(ECPGt_char, v, static_cast<long>(size), static_cast<long>(size));
+}
+
+// Adds an indicator to a host variable built elsewhere.
+inline HostVar indicated(HostVar h, int& ind) { return detail::withIndicator(h, ind); }
+
 // A text spliced verbatim into the statement in place of its placeholder, such as the text of
 // a prepared statement in "declare ... cursor with hold for ?".
 inline HostVar statementText(char* text) {
@@ -194,6 +203,10 @@ bool executeImmediate(const char* text);
 // Opens a cursor over a prepared statement with a declare text ending in "?", such as
 // "declare tcur1  cursor with hold for ?".
 bool openPreparedCursor(const char* declareText, const char* preparedName, Options opt = {});
+
+// Records a failure found before the runtime was called (such as a statement that does not fit
+// its buffer) in the communication area, shaped as the runtime reports its own failures.
+void raise(long code, const char* state, const char* message);
 
 // Closes a cursor when it goes out of scope, unless release() was called; the communication
 // area is kept as it was, so a failure reported before the close stays visible after it.

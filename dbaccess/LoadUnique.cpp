@@ -1,0 +1,172 @@
+#include "LoadUnique.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "Esql.h"
+#include "TableAccess.h"
+
+namespace {
+
+// Size of the buffer one value is fetched into.
+constexpr std::size_t kFetchSize = 80;
+
+// Counts "||" from the left, resuming after each match.
+int countJoins(const char* field) {
+    int n = 0;
+    for (const char* p = std::strstr(field, "||"); p != nullptr; p = std::strstr(p + 2, "||")) {
+        ++n;
+    }
+    return n;
+}
+
+// Frees a text on every way out.
+struct Owned {
+    char* p;
+    ~Owned() { std::free(p); }
+};
+
+}  // namespace
+
+DistinctValue* LoadUnique(const char* field, const char* table, const char* where, int* count) {
+    int ignored = 0;
+    int& n = count != nullptr ? *count : ignored;
+    if (field == nullptr) field = "";
+    if (table == nullptr) table = "";
+    if (where == nullptr) where = "";
+
+    Owned separator{static_cast<char*>(std::malloc(4))};
+    if (separator.p == nullptr) {
+        std::fprintf(stderr,
+                     "LoadUnique: could not allocate %d bytes of memory for\nthe delimiter "
+                     "string.\n",
+                     4);
+        n = -1;
+        return nullptr;
+    }
+    std::snprintf(separator.p, 4, "'%s'", "|");
+
+    const std::size_t joinedSize =
+        std::strlen(field) + 6 * static_cast<std::size_t>(countJoins(field)) + 1;
+    Owned joined{static_cast<char*>(std::calloc(joinedSize, 1))};
+    if (joined.p == nullptr) {
+        std::fprintf(stderr, "LoadUnique: could not allocate %d bytes of memory for\npNewField.\n",
+                     static_cast<int>(joinedSize));
+        n = -1;
+        return nullptr;
+    }
+    // geoid||office_id becomes geoid||'|'||office_id: the database puts "|" between the values.
+    {
+        char* out = joined.p;
+        const char* rest = field;
+        for (const char* p = std::strstr(rest, "||"); p != nullptr; p = std::strstr(rest, "||")) {
+            const std::size_t upTo = static_cast<std::size_t>(p - rest) + 2;
+            std::memcpy(out, rest, upTo);
+            out += upTo;
+            std::memcpy(out, separator.p, 3);
+            out += 3;
+            std::memcpy(out, "||", 2);
+            out += 2;
+            rest += upTo;
+        }
+        std::strcpy(out, rest);
+    }
+
+    const std::string statement =
+        std::string(" SELECT DISTINCT ") + joined.p + " FROM " + table + " " + where + " ";
+
+    esql::prepare("selectid", statement.c_str());
+    if (esql::sqlcode() < 0) {
+        std::fprintf(stderr, "LoadUnique: error in prepare statement (%ld)\n", esql::sqlcode());
+        n = -1;
+        return nullptr;
+    }
+    esql::openPreparedCursor("declare selectcur cursor with hold for ?", "selectid");
+    if (esql::sqlcode() < 0) {
+        const sqlca_t& ca = esql::area();
+        std::fprintf(stderr, "LoadUnique: error in open cursor (%ld)\n", ca.sqlcode);
+        std::fprintf(stderr, "LoadUnique: error in open cursor (%.*s)\n",
+                     static_cast<int>(sizeof ca.sqlerrm.sqlerrmc), ca.sqlerrm.sqlerrmc);
+        std::fprintf(stderr, "LoadUnique: error in open cursor (%s)\n", esql::sqlstate().text);
+        std::fprintf(stderr, " table=%s:where=%s:sqlstmt=%s\n", table, where, statement.c_str());
+        n = -3;
+        return nullptr;
+    }
+
+    char value[kFetchSize];
+    const auto out = esql::vars(value);
+    const esql::Options lenient{.forceIndicator = false, .questionMarks = false};
+    dbaccess::detail::RecordList<DistinctValue> result;
+    int values = 0;
+    for (;;) {
+        std::memset(value, 0, sizeof value);
+        esql::exec(esql::Kind::Normal, "fetch selectcur", esql::none, out, lenient);
+        if (esql::sqlcode() != 0) break;
+        value[sizeof value - 1] = '\0';  // a longer value arrives unterminated
+        auto* rec = static_cast<DistinctValue*>(std::calloc(1, sizeof(DistinctValue)));
+        if (rec == nullptr) break;
+        std::memcpy(rec->text, value, sizeof value);
+        result.add(rec);
+        ++values;
+    }
+    esql::exec(esql::Kind::Normal, "close selectcur", esql::none, esql::none);
+    n = values;
+    return result.release();
+}
+
+char** ParseUnique(const DistinctValue* record, int* count) {
+    int ignored = 0;
+    int& n = count != nullptr ? *count : ignored;
+    n = 0;
+    if (record == nullptr) return nullptr;
+
+    const char* text = record->text;
+    const std::size_t length = strnlen(text, sizeof record->text);
+    int fields = 1;
+    for (std::size_t i = 0; i < length; ++i) {
+        if (text[i] == '|') ++fields;
+    }
+
+    auto** array = static_cast<char**>(std::malloc(sizeof(char*) * (fields + 1)));
+    if (array == nullptr) {
+        std::fprintf(stderr,
+                     "ParseUnique: could not allocate %d bytes of\nmemory for array of fields.\n",
+                     4 * fields);
+        return nullptr;
+    }
+    const char* start = text;
+    const char* end = text + length;
+    for (int i = 0; i < fields; ++i) {
+        const char* bar = static_cast<const char*>(std::memchr(start, '|', end - start));
+        const char* stop = bar != nullptr ? bar : end;
+        const std::size_t len = static_cast<std::size_t>(stop - start);
+        array[i] = static_cast<char*>(std::calloc(len + 1, 1));
+        if (array[i] == nullptr) {
+            std::fprintf(stderr,
+                         "ParseUnique: could not allocate %d bytes\nfor element %d of the array "
+                         "of fields.\n",
+                         static_cast<int>(len), i);
+            array[i] = nullptr;
+            FreeParseUnique(array);
+            return nullptr;
+        }
+        std::memcpy(array[i], start, len);
+        start = stop + (bar != nullptr ? 1 : 0);
+    }
+    array[fields] = nullptr;
+    n = fields;
+    return array;
+}
+
+void FreeUnique(DistinctValue* first) { dbaccess::detail::freeRecords(first); }
+
+void FreeParseUnique(char** fields) {
+    if (fields == nullptr) return;
+    for (char** p = fields; *p != nullptr; ++p) {
+        std::free(*p);
+        *p = nullptr;
+    }
+    std::free(fields);
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+// Distinct values of a column, or of several columns joined with "||", of any table, as a list
+// of texts; and the split of a joined value back into its column values.
+
+#include "DbRecords.h"
+
+// The distinct values of " SELECT DISTINCT <field> FROM <table> <where> " as a list headed by
+// the first value, or null. Columns joined with "||" in `field` come back separated by "|".
+// *count: the number of values; -1 when memory ran out or the prepare failed, -3 when the cursor
+// could not be opened (both reported on standard error). A NULL value arrives as empty text.
+DistinctValue* LoadUnique(const char* field, const char* table, const char* where, int* count);
+
+// Splits the record's text at every "|" into a null-terminated array of field texts, *count
+// set to their number; null (count 0) when memory ran out.
+char** ParseUnique(const DistinctValue* record, int* count);
+
+// Releases a list returned by LoadUnique; null does nothing.
+void FreeUnique(DistinctValue* first);
+
+// Releases an array returned by ParseUnique; null does nothing.
+void FreeParseUnique(char** fields);
