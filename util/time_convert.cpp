@@ -132,7 +132,7 @@ int monthLength(int year, int month) {
 
 // Checks the fields of a date read from text and turns them into a date_t; 0 when invalid.
 date_t fieldsToDate(int year, int month, int day) {
-    if (month < 1 || month > 12 || day < 1 || year < 1000 || year > 3000) return 0;
+    if (year < 1000 || year > 3000 || month < 1 || month > 12 || day < 1 || day > monthLength(year, month)) return 0;
     const date_t d = year * 10000 + month * 100 + day;
     return valid_date_t(d) ? d : 0;
 }
