@@ -37,23 +37,31 @@ bool prepare(const char* name, const char* text) {
 bool executeImmediate(const char* text) { return exec(Kind::Immediate, text, none, none); }
 
 bool openPreparedCursor(const char* declareText, const char* preparedName, Options opt) {
-    opt.questionMarks = true;
+    // The runtime misreads a "?" that ends the text (it swallows one character past it), so
+    // the placeholder is handed over in its numbered form.
+    std::string declare(declareText);
+    if (!declare.empty() && declare.back() == '?') {
+        declare.replace(declare.size() - 1, 1, "$1");
+    }
+    opt.questionMarks = false;
     char* text = ECPGprepared_statement(nullptr, preparedName, __LINE__);
     if (text == nullptr) {
         // Nothing was prepared under that name: report it as the runtime reports a bad name.
         char message[160];
-        std::snprintf(message, sizeof message, "invalid statement name \"%s\"", preparedName);
+        std::snprintf(message, sizeof message, "invalid statement name \"%.100s\"", preparedName);
         raise(ECPG_INVALID_STMT, "26000", message);
         return false;
     }
-    return exec(Kind::Normal, declareText, std::array<HostVar, 1>{statementText(text)}, none, opt);
+    return exec(Kind::Normal, declare.c_str(), std::array<HostVar, 1>{statementText(text)}, none,
+                opt);
 }
 
 void raise(long code, const char* state, const char* message) {
     sqlca_t& ca = area();
     ca.sqlcode = code;
     std::memcpy(ca.sqlstate, state, 5);
-    std::snprintf(ca.sqlerrm.sqlerrmc, sizeof ca.sqlerrm.sqlerrmc, "%s", message);
+    std::snprintf(ca.sqlerrm.sqlerrmc, sizeof ca.sqlerrm.sqlerrmc, "%.*s",
+                  static_cast<int>(sizeof ca.sqlerrm.sqlerrmc - 1), message);
     ca.sqlerrm.sqlerrml = static_cast<int>(std::strlen(ca.sqlerrm.sqlerrmc));
     ca.sqlerrd[2] = 0;
 }
