@@ -177,7 +177,7 @@ long delete_by_station(const char* table, const std::string& host_clause,
     }
     for (Node* node = ListFirst(&stations->list); node != nullptr; node = ListNext(node)) {
         char lid[9];
-        std::snprintf(lid, sizeof lid, "%s", reinterpret_cast<DistinctValue*>(node)->text);
+        std::snprintf(lid, sizeof lid, "%.8s", reinterpret_cast<DistinctValue*>(node)->text);
         char station_hsa[4] = "";
         int status = 0;
         get_location_hsa(lid, station_hsa, &status);
@@ -215,13 +215,17 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
     run.tables_processed += 1;
 
     // A name cut short by its fetch field would name another table or column.
-    if (std::memchr(row.table_name, '\0', sizeof row.table_name) == nullptr ||
-        std::memchr(row.time_column_name, '\0', sizeof row.time_column_name) == nullptr) {
-        row.table_name[sizeof row.table_name - 1] = '\0';
-        row.time_column_name[sizeof row.time_column_name - 1] = '\0';
-        std::printf("Skipping PurgeDynData row %s...: table name longer than %zu or column name "
-                    "longer than %zu characters\n",
-                    row.table_name, sizeof row.table_name - 1, sizeof row.time_column_name - 1);
+    if (std::memchr(row.table_name, '\0', sizeof row.table_name) == nullptr) {
+        std::printf("Skipping PurgeDynData row: table name %.*s... is longer than %zu characters\n",
+                    static_cast<int>(sizeof row.table_name - 1), row.table_name,
+                    sizeof row.table_name - 1);
+        return StepResult::proceed();
+    }
+    if (std::memchr(row.time_column_name, '\0', sizeof row.time_column_name) == nullptr) {
+        std::printf("Skipping PurgeDynData row of %s: column name %.*s... is longer than %zu "
+                    "characters\n",
+                    row.table_name, static_cast<int>(sizeof row.time_column_name - 1),
+                    row.time_column_name, sizeof row.time_column_name - 1);
         return StepResult::proceed();
     }
 

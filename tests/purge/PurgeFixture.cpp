@@ -1,0 +1,53 @@
+#include "PurgeFixture.h"
+
+#include <sstream>
+
+namespace purgetest {
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        out.push_back(line);
+    }
+    return out;
+}
+
+int find_line(const std::vector<std::string>& all, const std::string& prefix) {
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        if (all[i].rfind(prefix, 0) == 0) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+ReportLine report_line(const std::string& out, const std::string& table) {
+    ReportLine r;
+    for (const std::string& line : lines(out)) {
+        // " %7d  %-18s  %-12s  %-s": count in columns 2-8, table from column 11.
+        if (line.size() < 45 || line.compare(10, table.size(), table) != 0 ||
+            line[10 + table.size()] != ' ') {
+            continue;
+        }
+        r.deleted = std::stol(line.substr(0, 8));
+        r.table = table;
+        std::istringstream rest(line.substr(30));
+        rest >> r.column;
+        r.host_cutoff = line.substr(44, 19);
+        if (line.size() >= 84) r.backup_cutoff = line.substr(65, 19);
+        return r;
+    }
+    return r;
+}
+
+void PurgeTest::SetUp() { REQUIRE_TEST_SERVER(); }
+
+testsupport::RunResult PurgeTest::run(const testsupport::EnvChanges& extra) {
+    testsupport::EnvChanges env = db.env();
+    env["trevane_backup_retention_use"] = std::nullopt;
+    env["dpa_grid_dir"] = std::nullopt;
+    env["trevane_preview"] = std::nullopt;
+    for (const auto& [k, v] : extra) env[k] = v;
+    return testsupport::runProgram(testsupport::builtProgram("trevane"), {}, env, 300);
+}
+
+}  // namespace purgetest

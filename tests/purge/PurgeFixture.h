@@ -1,0 +1,44 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "PgTest.h"
+#include "Process.h"
+#include "TempDir.h"
+
+namespace purgetest {
+
+// The lines of a text, without their line breaks.
+std::vector<std::string> lines(const std::string& text);
+
+// Index of the first line that starts with `prefix`, or -1.
+int find_line(const std::vector<std::string>& all, const std::string& prefix);
+
+// One report line of the time-based purge, split into its fields.
+struct ReportLine {
+    long deleted = -1;
+    std::string table;
+    std::string column;
+    std::string host_cutoff;
+    std::string backup_cutoff;
+};
+// The report line of `table`, or one with deleted -1 when there is none.
+ReportLine report_line(const std::string& out, const std::string& table);
+
+// A fresh database, a token directory and a grid directory for running trevane against it.
+class PurgeTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+
+    // Runs trevane with db_name pointing at this test's database and the extra tokens given
+    // (name, value) in the environment.
+    testsupport::RunResult run(const testsupport::EnvChanges& extra = {});
+
+    testsupport::TestDatabase db;
+    testsupport::TempDir dir;
+};
+
+}  // namespace purgetest

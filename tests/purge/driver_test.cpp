@@ -1,0 +1,112 @@
+// trevane as a process: how a run starts, where it gets its database and how it ends.
+
+#include <regex>
+
+#include "PurgeFixture.h"
+
+using purgetest::find_line;
+using purgetest::lines;
+using purgetest::PurgeTest;
+using testsupport::builtProgram;
+using testsupport::runProgram;
+
+namespace {
+
+const std::regex kBeginTime(R"(begin time =  [A-Z][a-z]{2} \d{2}, \d{4} - \d{2}:\d{2}:\d{2} GMT)");
+
+testsupport::EnvChanges no_tokens() {
+    return {{"db_name", std::nullopt},          {"APPS_DEFAULTS", std::nullopt},
+            {"APPS_DEFAULTS_USER", std::nullopt}, {"APPS_DEFAULTS_PROG", std::nullopt},
+            {"APPS_DEFAULTS_SITE", std::nullopt}, {"PG_DBPATH", std::nullopt}};
+}
+
+}  // namespace
+
+TEST(TrevaneStart, WithoutDbNameStopsAfterTheOpenError) {
+    const auto r = runProgram(builtProgram("trevane"), {}, no_tokens());
+    ASSERT_EQ(r.status, 1) << r.out << r.err;
+    const auto out = lines(r.out);
+    ASSERT_EQ(out.size(), 5u) << r.out;
+    EXPECT_EQ(out[0], "ZEFT Database Purge  VORNE OB6  Mar 31, 2005");
+    EXPECT_EQ(out[1], "");
+    EXPECT_TRUE(std::regex_match(out[2], kBeginTime)) << out[2];
+    EXPECT_EQ(out[3], "database name = ");
+    EXPECT_EQ(out[4], "PostgreSQL error 1 attempting to open database");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(TrevaneStart, UnknownDatabaseIsReportedOnStandardError) {
+    REQUIRE_TEST_SERVER();
+    auto env = no_tokens();
+    env["db_name"] = "no_such_database";
+    const auto r = runProgram(builtProgram("trevane"), {}, env);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Unable to open database no_such_database - (-402)\n");
+    const auto out = lines(r.out);
+    ASSERT_FALSE(out.empty());
+    EXPECT_EQ(out.back(), "PostgreSQL error 2 attempting to open database");
+}
+
+TEST_F(PurgeTest, RunOverAnEmptyDatabaseEndsNormallyAndLogsItself) {
+    const auto r = run();
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const auto out = lines(r.out);
+    const std::vector<std::string> head = {
+        "ZEFT Database Purge  VORNE OB6  Mar 31, 2005",
+        "",
+        out[2],
+        "database name = " + db.name(),
+        "Using num_hours_host field to determine retention for all records",
+        "",
+        " number",
+        " deleted  table name          time column   time cutoff",
+        std::string(63, '-'),
+        std::string(63, '-'),
+        "       0 records deleted from 0 tables",
+        "",
+        "Begin PurgeProduct:",
+    };
+    ASSERT_GE(out.size(), head.size() + 8) << r.out;
+    for (std::size_t i = 0; i < head.size(); ++i) EXPECT_EQ(out[i], head[i]) << "line " << i;
+    EXPECT_TRUE(std::regex_match(out[2], kBeginTime)) << out[2];
+
+    const int vtec = find_line(out, "Begin purge of VTECevent table at ");
+    ASSERT_GE(vtec, 0) << r.out;
+    EXPECT_EQ(out[vtec + 1], "  deleting events older than 30 days and which are not the most");
+    EXPECT_EQ(out[vtec + 2], "  recent for a given geoid/officeid/phenom/signif combination.");
+    EXPECT_EQ(out[vtec + 3], "  no records in VTECevent table");
+    EXPECT_EQ(out[vtec + 4], "");
+    EXPECT_EQ(out[vtec + 5], "");
+    EXPECT_TRUE(std::regex_match(
+        out[vtec + 6], std::regex(R"(end time =  [A-Z][a-z]{2} \d{2}, \d{4} - \d{2}:\d{2}:\d{2})")))
+        << out[vtec + 6];
+    EXPECT_TRUE(std::regex_match(out[vtec + 7], std::regex(R"(Elapsed Time = \d+ sec)")));
+    EXPECT_TRUE(std::regex_match(out[vtec + 8], std::regex(R"(             = [ \d]{3}\.\d{2} min)")));
+    EXPECT_EQ(out.size(), static_cast<std::size_t>(vtec + 9));
+
+    EXPECT_EQ(db.sql("SELECT process, num_processed, num_reads, num_inserts, num_updates, "
+                     "num_deletes, cpu_time, io_time FROM PerfLog"),
+              "trevane|0|0|0|0|0|0|0");
+}
+
+TEST_F(PurgeTest, DatabaseNameComesFromATokenFileAndPgDbpathOverridesIt) {
+    const std::string file = dir.write("tokens", "db_name : " + db.name() + "\n");
+    auto r = run({{"db_name", std::nullopt}, {"APPS_DEFAULTS", file}});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_GE(find_line(lines(r.out), "database name = " + db.name()), 0);
+
+    // PG_DBPATH names the database whatever db_name says.
+    r = run({{"db_name", "no_such_database"}, {"PG_DBPATH", db.name()}});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_GE(find_line(lines(r.out), "database name = no_such_database"), 0);
+    EXPECT_EQ(db.count("SELECT count(*) FROM PerfLog"), 2);
+}
+
+TEST_F(PurgeTest, AMissingPerfLogTableIsReportedAndTheRunStillSucceeds) {
+    db.sql("DROP TABLE PerfLog");
+    const auto r = run();
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_GE(find_line(lines(r.out), "PostgreSQL error 42P01 attempting insert into PerfLog table"),
+              0)
+        << r.out;
+}
