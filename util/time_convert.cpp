@@ -122,6 +122,8 @@ int dtToTimetThrough(timestamp dt, time_t* t, int (*reader)(const char*, time_t*
     *t = 0;
     char text[kLibTextSize];
     if (!dtText(dt, text)) return -1;
+    // Years before 1 AD are written with a trailing era; their numbers would read as AD years.
+    if (std::strstr(text, " BC") != nullptr) return -1;
     const int rc = reader(text, t);
     return rc < 0 ? rc : 0;
 }

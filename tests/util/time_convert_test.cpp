@@ -191,6 +191,10 @@ TEST(TimeConvert, NullAndUnwritableTimestamps) {
     const timestamp farFuture = 9223371331200000000 - 1;
     EXPECT_EQ(written([&](char* b) { EXPECT_EQ(yearsec_dt_to_ansi(farFuture, b), -1); }), "");
     EXPECT_EQ(written([&](char* b) { dtimet_to_ansi(farFuture, b); }), "");
+    const timestamp firstJulianDay = -2451545LL * 86400 * kUsecs;  // 24 November 4714 BC
+    EXPECT_EQ(yearsec_dt_to_timet(firstJulianDay, &t), -1);
+    EXPECT_EQ(t, 0);
+    EXPECT_EQ(yearday_dt_to_timet(firstJulianDay, &t), -1);
     const timestamp plusInfinity = INT64_MAX;
     EXPECT_EQ(yearsec_dt_to_timet(plusInfinity, &t), -1);
     EXPECT_EQ(t, 0);
