@@ -30,7 +30,7 @@ extern const int numDaysInMonth[12];
 
 // ---- Operations used by the purge run and the table accessors ----
 
-// Writes t as "YYYY-MM-DD HH:MM:SS" (UTC) into ansi; always 0.
+// Writes t as "YYYY-MM-DD HH:MM:SS" (UTC) into ansi; 0, or -1 with empty text when t does not fit.
 int timet_to_yearsec_ansi(time_t t, char* ansi);
 // Reads "YYYY-MM-DD HH:MM:SS" text into *t; -1 (t untouched) when a field is missing.
 int yearsec_ansi_to_timet(const char* ansi, time_t* t);
@@ -57,11 +57,11 @@ char* dtimet_to_ansi(timestamp dt, char* ansi);
 
 // ---- Unix seconds to text (UTC) ----
 
-// Writes t as "YYYY-MM-DD HH"; always 0.
+// Writes t as "YYYY-MM-DD HH"; 0, or -1 with empty text when t does not fit.
 int timet_to_yearhour_ansi(time_t t, char* ansi);
-// Writes t as "YYYY-MM-DD"; always 0.
+// Writes t as "YYYY-MM-DD"; 0, or -1 with empty text when t does not fit.
 int timet_to_yearday_ansi(time_t t, char* ansi);
-// Writes t as "MM/DD/YYYY"; always 0.
+// Writes t as "MM/DD/YYYY"; 0, or -1 with empty text when t does not fit.
 int timet_to_yearday_USA(time_t t, char* usa);
 // Writes t as "YYYY-MM-DD HH:MM:SS"; returns ansi.
 char* timet_to_ansi(time_t t, char* ansi);
