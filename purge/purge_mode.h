@@ -4,3 +4,6 @@
 // Set once by the driver from the token trevane_preview before the passes run.
 bool purge_preview();
 void set_purge_preview(bool on);
+
+// Makes the session read-only, as the safety net of a preview: 0, or the negative SQL code.
+int make_session_read_only();

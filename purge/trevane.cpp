@@ -95,8 +95,7 @@ int trevane_run() {
     }
     if (purge_preview()) {
         // A safety net: any write that slips through a preview fails instead of deleting.
-        esql::executeImmediate("SET default_transaction_read_only = on");
-        if (esql::sqlcode() < 0) {
+        if (make_session_read_only() != 0) {
             std::printf("PostgreSQL error %s making the preview session read-only\n",
                         esql::sqlstate().text);
             return 1;

@@ -8,8 +8,24 @@
 
 namespace testsupport {
 
+void psql_file(const std::string& db, const std::string& path) {
+    const RunResult r = runProgram("/usr/bin/psql",
+                                   {"-X", "-q", "-v", "ON_ERROR_STOP=1", "-d", db, "-f", path}, {},
+                                   600);
+    EXPECT_EQ(r.status, 0) << "psql failed on " << path << "\n" << r.err;
+}
+
 bool haveTestServer() {
     return std::getenv("PGHOST") != nullptr && std::getenv("TREVANE_TEST_TEMPLATE") != nullptr;
+}
+
+std::string psql_literal(std::string_view value) {
+    std::string out;
+    for (const char c : value) {
+        out += c;
+        if (c == '\'') out += '\'';
+    }
+    return out;
 }
 
 std::string psql(const std::string& db, std::string_view sql) {

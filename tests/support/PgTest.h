@@ -10,9 +10,15 @@ namespace testsupport {
 // True when the test harness (scripts/with-test-db.sh) has started a server for us.
 bool haveTestServer();
 
+// A value made fit to stand between single quotes in SQL: every quote doubled.
+std::string psql_literal(std::string_view value);
+
 // Runs SQL through psql against `db` and returns its unaligned, tuples-only output with the
 // final newline removed. A failing statement fails the current test with psql's message.
 std::string psql(const std::string& db, std::string_view sql);
+
+// Runs a file of SQL through psql against `db`; a failure fails the current test.
+void psql_file(const std::string& db, const std::string& path);
 
 // A fresh database made from the harness's template (the schema of sql/schema.sql), dropped
 // when the object dies. Every test that changes data takes one of its own.

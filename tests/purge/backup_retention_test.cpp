@@ -1,0 +1,129 @@
+// Backup-station retention: stations of other offices keep their rows for the backup period.
+
+#include "PurgeFixture.h"
+
+using purgetest::find_line;
+using purgetest::lines;
+using purgetest::PurgeTest;
+using purgetest::report_line;
+
+namespace {
+
+const char* kStations =
+    "INSERT INTO Admin (hsa) VALUES ('BOX');"
+    "INSERT INTO Location (lid, county, hsa, network, rfc, state, wfo, tzone) VALUES "
+    "('OWN1', 'c', 'BOX', 'n', 'r', 'MA', 'BOX', 'EST'), "
+    "('OTHER1', 'c', 'ALY', 'n', 'r', 'NY', 'ALY', 'EST');";
+
+// Hourly rows over 100 hours at each station, 30 seconds after each hour mark.
+std::string hourly(const std::string& table, const std::string& lids) {
+    return "INSERT INTO " + table +
+           " (lid, pe, dur, ts, extremum, obstime) SELECT l, 'HG', 0, 'RG', 'Z', "
+           "date_trunc('second', timezone('UTC', now())) - make_interval(hours => k) + "
+           "interval '30 seconds' FROM unnest(ARRAY[" +
+           lids + "]) AS l, generate_series(0, 99) AS k;";
+}
+
+long long oldest_hours(const testsupport::TestDatabase& db, const std::string& table,
+                       const std::string& lid) {
+    return db.count("SELECT ceil(extract(epoch FROM timezone('UTC', now()) - min(obstime)) / "
+                    "3600) FROM " +
+                    table + " WHERE lid = '" + lid + "'");
+}
+
+}  // namespace
+
+class BackupRetentionTest : public PurgeTest {};
+
+TEST_F(BackupRetentionTest, EachStationGetsTheCutoffOfItsOffice) {
+    db.sql(std::string(kStations) +
+           "INSERT INTO PurgeDynData VALUES ('height', 'obstime', 24, 72), "
+           "('dparadar', 'obstime', 24, 72);" +
+           hourly("height", "'OWN1', 'OTHER1', 'GONE1', 'O''X'") +
+           "INSERT INTO DPARadar (radid, obstime) SELECT 'BOX', timezone('UTC', now()) - "
+           "make_interval(hours => k) FROM generate_series(1, 48) AS k;");
+    const auto r = run({{"trevane_backup_retention_use", "ON"}});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const auto out = lines(r.out);
+    EXPECT_GE(find_line(out, "Using num_hours_backup field to determine retention for backup "
+                             "stations"),
+              0);
+    EXPECT_GE(find_line(out, "hsa (from Admin table) = BOX"), 0);
+    EXPECT_GE(find_line(out, " deleted  table name          time column   time cutoff (host)   "
+                             "time cutoff (backup)"),
+              0);
+    EXPECT_GE(find_line(out, std::string(85, '-')), 0);
+
+    // The office's station keeps 24 hours; the others (one of another office, one that Location
+    // does not know, one with a quote in its lid) keep 72.
+    EXPECT_EQ(oldest_hours(db, "height", "OWN1"), 24);
+    EXPECT_EQ(oldest_hours(db, "height", "OTHER1"), 72);
+    EXPECT_EQ(oldest_hours(db, "height", "GONE1"), 72);
+    EXPECT_EQ(oldest_hours(db, "height", "O''X"), 72);
+    const auto height = report_line(r.out, "height");
+    EXPECT_EQ(height.deleted, 75 + 3 * 27);
+    EXPECT_FALSE(height.backup_cutoff.empty());
+
+    // A table without lid goes in one statement with the host cutoff, and says so.
+    const auto radar = report_line(r.out, "dparadar");
+    EXPECT_EQ(radar.deleted, 25);
+    const int at = find_line(out, "      25  dparadar");
+    ASSERT_GE(at, 0);
+    EXPECT_EQ(out[at + 1], "          -- table does not have lid field - host cutoff value used");
+}
+
+TEST_F(BackupRetentionTest, OnlyOnOrONSwitchesItOn) {
+    db.sql(std::string(kStations) + "INSERT INTO PurgeDynData VALUES ('height', 'obstime', 24, 72);" +
+           hourly("height", "'OTHER1'"));
+    for (const char* value : {"On", "ON ", "yes", ""}) {
+        const auto r = run({{"trevane_backup_retention_use", value}});
+        ASSERT_EQ(r.status, 0) << r.out;
+        EXPECT_GE(find_line(lines(r.out),
+                            "Using num_hours_host field to determine retention for all records"),
+                  0)
+            << value;
+        EXPECT_EQ(find_line(lines(r.out), "hsa (from Admin table)"), -1) << value;
+    }
+    EXPECT_EQ(oldest_hours(db, "height", "OTHER1"), 24);
+}
+
+TEST_F(BackupRetentionTest, WithoutAnAdminRowEveryRowGetsTheHostCutoff) {
+    db.sql(std::string(kStations) + "DELETE FROM Admin;" +
+           "INSERT INTO PurgeDynData VALUES ('height', 'obstime', 24, 72);" +
+           hourly("height", "'OTHER1'"));
+    auto r = run({{"trevane_backup_retention_use", "on"}});
+    ASSERT_EQ(r.status, 0) << r.out;
+    auto out = lines(r.out);
+    int at = find_line(out, "Using num_hours_backup field");
+    ASSERT_GE(at, 0) << r.out;
+    EXPECT_EQ(out[at + 1], "Error attempting to read hsa field from Admin table -- All deletes will "
+                           "be based on num_hours_host values");
+    EXPECT_GE(find_line(out, " deleted  table name          time column   time cutoff"), 0);
+    EXPECT_EQ(oldest_hours(db, "height", "OTHER1"), 24);
+
+    // A read of Admin that fails falls back the same way, after saying why.
+    db.sql("DROP TABLE Admin");
+    r = run({{"trevane_backup_retention_use", "on"}});
+    ASSERT_EQ(r.status, 0) << r.out;
+    out = lines(r.out);
+    at = find_line(out, "Informix error -400/0 attempting select from Admin table");
+    ASSERT_GE(at, 0) << r.out;
+    EXPECT_EQ(out[at + 1], "Error attempting to read hsa field from Admin table -- All deletes will "
+                           "be based on num_hours_host values");
+}
+
+TEST_F(BackupRetentionTest, StationsAreFoundWhateverTheDatabaseCollation) {
+    // Under a linguistic collation "a1" sorts before "B1"; byte order puts it after "C1".
+    db.sql("INSERT INTO Admin (hsa) VALUES ('BOX');"
+           "ALTER TABLE Location ALTER COLUMN lid TYPE varchar(8) COLLATE \"und-x-icu\";"
+           "INSERT INTO Location (lid, county, hsa, network, rfc, state, wfo, tzone) "
+           "SELECT l, 'c', 'BOX', 'n', 'r', 'MA', 'BOX', 'EST' FROM "
+           "unnest(ARRAY['a1', 'B1', 'b2', 'C1', 'c2', 'D1']) AS l;"
+           "INSERT INTO PurgeDynData VALUES ('height', 'obstime', 24, 72);" +
+           hourly("height", "'a1', 'B1', 'b2', 'C1', 'c2', 'D1'"));
+    const auto r = run({{"trevane_backup_retention_use", "ON"}});
+    ASSERT_EQ(r.status, 0) << r.out;
+    for (const char* lid : {"a1", "B1", "b2", "C1", "c2", "D1"}) {
+        EXPECT_EQ(oldest_hours(db, "height", lid), 24) << lid;
+    }
+}
