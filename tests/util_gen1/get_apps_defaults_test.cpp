@@ -283,6 +283,15 @@ TEST_F(Tokens, LengthLimits) {
     file(0, "big: " + std::string(400, 'b') + "\nover: $(big)$(big)\nafter: $(over)\n");
     EXPECT_EQ(look("over").rc, 1);
     EXPECT_EQ(look("after").rc, 1);
+
+    // The limit holds while expanding: passing 600 characters on the way is fatal even when
+    // later references would shrink the text again.
+    std::string vanish25;
+    for (int i = 0; i < 25; ++i) vanish25 += "$(e)";
+    file(0, "five: " + std::string(500, 'f') + "\nat600: $(five)" + vanish25 +
+                "\npast600: $(five)" + vanish25 + "$(e)\n");
+    EXPECT_EQ(value("at600"), std::string(500, 'f'));
+    EXPECT_EQ(look("past600").rc, 1);
 }
 
 TEST_F(Tokens, RequestedNameLength) {
