@@ -28,13 +28,18 @@ std::vector<std::string> product_lines(const std::string& out) {
     return {all.begin() + begin + 1, all.begin() + end};
 }
 
+// PurgeProduct rows (product, num_versions); its two times are read with the row, so they are set.
+std::string products(const std::string& values) {
+    return "INSERT INTO PurgeProduct (product_id, num_versions) VALUES " + values +
+           "; UPDATE PurgeProduct SET producttime = now(), postingtime = now();";
+}
+
 }  // namespace
 
 class ProductPurgeTest : public PurgeTest {};
 
 TEST_F(ProductPurgeTest, KeepsTheNewestVersionsOfEachProduct) {
-    db.sql("INSERT INTO PurgeProduct (product_id, num_versions) VALUES "
-           "('AAA', 3), ('BBB', 0), ('CCC', -1), ('DDD', 0), ('EEE', 2);" +
+    db.sql(products("('AAA', 3), ('BBB', 0), ('CCC', -1), ('DDD', 0), ('EEE', 2)") +
            versions("AAA", 5) + versions("BBB", 4) + versions("CCC", 2) + versions("EEE", 2));
     const auto r = run();
     ASSERT_EQ(r.status, 0) << r.out << r.err;
@@ -63,7 +68,7 @@ TEST_F(ProductPurgeTest, KeepsTheNewestVersionsOfEachProduct) {
 
 TEST_F(ProductPurgeTest, ADeleteThatFindsNothingOlderDoesNotEndThePass) {
     // The version after the boundary shares its producttime: nothing is strictly older.
-    db.sql("INSERT INTO PurgeProduct (product_id, num_versions) VALUES ('AAA', 1), ('ZZZ', 1);"
+    db.sql(products("('AAA', 1), ('ZZZ', 1)") +
            "INSERT INTO TextProduct (product_id, producttime, postingtime) VALUES "
            "('AAA', '2026-01-10 00:00', '2026-01-10 00:05'), "
            "('AAA', '2026-01-10 00:00', '2026-01-10 00:01');" +
@@ -76,7 +81,7 @@ TEST_F(ProductPurgeTest, ADeleteThatFindsNothingOlderDoesNotEndThePass) {
 }
 
 TEST_F(ProductPurgeTest, AProductIdWithAQuoteIsTrimmedLikeAnyOther) {
-    db.sql("INSERT INTO PurgeProduct (product_id, num_versions) VALUES ('O''HARE', 1), ('OX', 1);" +
+    db.sql(products("('O''HARE', 1), ('OX', 1)") +
            versions("O'HARE", 3) + versions("OX", 3));
     const auto r = run();
     ASSERT_EQ(r.status, 0) << r.out;

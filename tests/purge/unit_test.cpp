@@ -1,5 +1,7 @@
 // The purge's small building blocks, called in-process.
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <string>
 #include <vector>
