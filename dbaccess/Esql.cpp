@@ -5,6 +5,29 @@
 
 namespace esql {
 
+namespace detail {
+const char* numberPlaceholders(const char* text, std::string& buffer) {
+    buffer.clear();
+    int next = 1;
+    char quote = '\0';
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (quote != '\0') {
+            if (*p == quote) quote = '\0';
+            buffer += *p;
+        } else if (*p == '\'' || *p == '"') {
+            quote = *p;
+            buffer += *p;
+        } else if (*p == '?') {
+            buffer += '$';
+            buffer += std::to_string(next++);
+        } else {
+            buffer += *p;
+        }
+    }
+    return buffer.c_str();
+}
+}  // namespace detail
+
 SqlState sqlstate() {
     SqlState s{};
     std::memcpy(s.text, area().sqlstate, 5);

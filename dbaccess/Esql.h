@@ -15,6 +15,7 @@
 #include <array>
 #include <cstddef>
 #include <string>
+#include <string>
 #include <string_view>
 #include <type_traits>
 #include <utility>
@@ -143,6 +144,11 @@ struct Options {
 };
 
 namespace detail {
+// The runtime passes a "?" of a statement run directly to the server unchanged, which the
+// server rejects; this writes the text with its "?" places (outside quoted literals) numbered
+// as $1, $2, ... into `buffer` and returns it.
+const char* numberPlaceholders(const char* text, std::string& buffer);
+
 template <std::size_t K, std::size_t N>
 auto arg(const std::array<HostVar, N>& v) {
     const HostVar& h = v[K / 10];
@@ -162,6 +168,10 @@ template <std::size_t NI, std::size_t NO, std::size_t... I, std::size_t... J>
 bool doCall(Kind kind, const char* text, const std::array<HostVar, NI>& in,
             const std::array<HostVar, NO>& out, Options opt, std::index_sequence<I...>,
             std::index_sequence<J...>) {
+    std::string numbered;
+    if (opt.questionMarks && kind == Kind::Normal && NI > 0) {
+        text = numberPlaceholders(text, numbered);
+    }
     return ECPGdo(__LINE__, kInformixCompat, opt.forceIndicator ? 1 : 0, nullptr,
                   opt.questionMarks, static_cast<int>(kind), text, arg<I>(in)..., ECPGt_EOIT,
                   arg<J>(out)..., ECPGt_EORT);

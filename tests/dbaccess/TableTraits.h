@@ -39,6 +39,7 @@ struct AdminTraits {
     TABLE_OPERATIONS(Admin)
     static constexpr const char* keyColumn = "hsa";
     static void setKey(Admin& r, const char* key) { setText(r.hsa, key); }
+    static const char* key(const Admin& r) { return r.hsa; }
     static void fill(Admin& r, const char* key) {
         std::memset(&r, 0, sizeof r);
         setText(r.focalpoint, "Focal Point");
@@ -75,6 +76,7 @@ struct DPARadarTraits {
     TABLE_OPERATIONS(DPARadar)
     static constexpr const char* keyColumn = "radid";
     static void setKey(DPARadar& r, const char* key) { setText(r.radid, key); }
+    static const char* key(const DPARadar& r) { return r.radid; }
     static void fill(DPARadar& r, const char* key) {
         std::memset(&r, 0, sizeof r);
         setKey(r, key);
@@ -134,6 +136,7 @@ struct LocationTraits {
     TABLE_OPERATIONS(Location)
     static constexpr const char* keyColumn = "lid";
     static void setKey(Location& r, const char* key) { setText(r.lid, key); }
+    static const char* key(const Location& r) { return r.lid; }
     static void fill(Location& r, const char* key) {
         std::memset(&r, 0, sizeof r);
         setKey(r, key);
@@ -192,6 +195,7 @@ struct PerfLogTraits {
     TABLE_OPERATIONS(PerfLog)
     static constexpr const char* keyColumn = "process";
     static void setKey(PerfLog& r, const char* key) { setText(r.process, key); }
+    static const char* key(const PerfLog& r) { return r.process; }
     static void fill(PerfLog& r, const char* key) {
         std::memset(&r, 0, sizeof r);
         setKey(r, key);
@@ -226,6 +230,7 @@ struct VTECeventTraits {
     TABLE_OPERATIONS(VTECevent)
     static constexpr const char* keyColumn = "geoid";
     static void setKey(VTECevent& r, const char* key) { setText(r.geoid, key); }
+    static const char* key(const VTECevent& r) { return r.geoid; }
     static void fill(VTECevent& r, const char* key) {
         std::memset(&r, 0, sizeof r);
         setKey(r, key);

@@ -1,0 +1,310 @@
+// The operations every table module offers, run against each of the five tables.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Esql.h"
+#include "TableTraits.h"
+
+namespace dbtest {
+namespace {
+
+template <class Traits>
+class TableModuleTest : public DbTest {
+protected:
+    using R = typename Traits::Record;
+
+    // A record with every field set, under a key.
+    static R full(const char* key) {
+        R r;
+        Traits::fill(r, key);
+        return r;
+    }
+    // A record with every nullable field null, under a key.
+    static R nulls(const char* key) {
+        R r = full(key);
+        Traits::nullify(r);
+        return r;
+    }
+    std::string rows() { return db().sql(std::string("SELECT * FROM ") + Traits::table + " ORDER BY 1"); }
+    long long rowCount() { return db().count(std::string("SELECT count(*) FROM ") + Traits::table); }
+    const DbStatus& status() { return *Traits::Status(); }
+    void expectStatus(int command, int rows, int code) {
+        EXPECT_EQ(status().sqlCommand, command);
+        EXPECT_EQ(status().rowsAffected, rows);
+        EXPECT_EQ(status().sqlCode, code);
+    }
+};
+
+using Tables = ::testing::Types<AdminTraits, DPARadarTraits, LocationTraits, PerfLogTraits,
+                                VTECeventTraits>;
+TYPED_TEST_SUITE(TableModuleTest, Tables);
+
+TYPED_TEST(TableModuleTest, RecordWithEveryFieldSetIsStoredAndReadBack) {
+    using T = TypeParam;
+    auto rec = this->full("K1");
+    EXPECT_EQ(T::Put(&rec), 0);
+    this->expectStatus(SQL_INSERT, 1, 0);
+    EXPECT_EQ(this->rows(), T::fullRow("K1"));
+
+    auto* got = T::Get(nullptr);
+    ASSERT_NE(got, nullptr);
+    this->expectStatus(SQL_SELECT, 1, 100);
+    EXPECT_EQ(ListCount(&got->list), 1);
+    EXPECT_EQ(rowImage(*got), rowImage(rec));
+    T::Free(got);
+}
+
+TYPED_TEST(TableModuleTest, NullFieldsAreStoredAsSqlNullAndReadBackAsMarkers) {
+    using T = TypeParam;
+    auto rec = this->nulls("K1");
+    EXPECT_EQ(T::Insert(&rec), 0);
+    this->expectStatus(SQL_INSERT, 1, 0);
+
+    std::string allNull = std::string("SELECT count(*) FROM ") + T::table + " WHERE true";
+    for (const std::string& c : T::nullable()) allNull += " AND " + c + " IS NULL";
+    EXPECT_EQ(this->db().count(allNull), 1);
+
+    auto* got = T::Select("");
+    ASSERT_NE(got, nullptr);
+    EXPECT_EQ(rowImage(*got), rowImage(rec));
+
+    // Written back unchanged, the columns stay null.
+    EXPECT_EQ(T::UpdateByRecord(got, got), 0);
+    EXPECT_EQ(this->db().count(allNull), 1);
+    T::Free(got);
+}
+
+TYPED_TEST(TableModuleTest, UpdateByRecordChangesOnlyTheKeyedRow) {
+    using T = TypeParam;
+    auto a = this->full("K1");
+    auto b = this->full("K2");
+    ASSERT_EQ(T::Put(&a), 0);
+    ASSERT_EQ(T::Put(&b), 0);
+
+    auto changed = a;
+    T::change(changed);
+    EXPECT_EQ(T::UpdateByRecord(&changed, &a), 0);
+    this->expectStatus(SQL_UPDATE, 1, 0);
+    const std::string q = std::string("SELECT ") + T::changedColumn + " FROM " + T::table +
+                          " WHERE " + T::keyColumn + " = ";
+    EXPECT_EQ(this->db().sql(q + "'K1'"), T::changedValue);
+    EXPECT_NE(this->db().sql(q + "'K2'"), T::changedValue);
+
+    // A key can be changed too.
+    auto moved = changed;
+    T::setKey(moved, "K3");
+    EXPECT_EQ(T::UpdateByRecord(&moved, &changed), 0);
+    EXPECT_EQ(this->db().sql(std::string("SELECT string_agg(") + T::keyColumn + ", ',' ORDER BY " +
+                             T::keyColumn + ") FROM " + T::table),
+              "K2,K3");
+}
+
+TYPED_TEST(TableModuleTest, UpdateMatchingNoRowSucceedsWithNoDataCode) {
+    using T = TypeParam;
+    auto rec = this->full("K1");
+    EXPECT_EQ(T::Update(&rec, "WHERE false"), 0);
+    this->expectStatus(SQL_UPDATE, 0, 100);
+    EXPECT_EQ(esql::sqlcode(), 100);
+    EXPECT_EQ(this->rowCount(), 0);
+}
+
+TYPED_TEST(TableModuleTest, InsertOrUpdateUpdatesAnExistingKeyAndInsertsANewOne) {
+    using T = TypeParam;
+    auto rec = this->full("K1");
+    ASSERT_EQ(T::Put(&rec), 0);
+
+    T::change(rec);
+    EXPECT_EQ(T::InsertOrUpdate(&rec), 0);
+    this->expectStatus(SQL_UPDATE, 1, 0);
+    EXPECT_EQ(this->rowCount(), 1);
+    EXPECT_EQ(this->db().sql(std::string("SELECT ") + T::changedColumn + " FROM " + T::table),
+              T::changedValue);
+
+    auto other = this->full("K2");
+    EXPECT_EQ(T::InsertOrUpdate(&other), 0);
+    this->expectStatus(SQL_INSERT, 1, 0);
+    EXPECT_EQ(this->rowCount(), 2);
+}
+
+TYPED_TEST(TableModuleTest, InsertIfUniqueInsertsOnlyAnAbsentKey) {
+    using T = TypeParam;
+    auto rec = this->full("K1");
+    ASSERT_EQ(T::Put(&rec), 0);
+
+    bool inserted = true;
+    T::change(rec);
+    EXPECT_EQ(T::InsertIfUnique(&rec, &inserted), 0);
+    EXPECT_FALSE(inserted);
+    EXPECT_EQ(this->status().sqlCommand, SQL_SELECT);
+    EXPECT_EQ(this->rowCount(), 1);
+    EXPECT_NE(this->db().sql(std::string("SELECT ") + T::changedColumn + " FROM " + T::table),
+              T::changedValue);
+
+    auto other = this->full("K2");
+    EXPECT_EQ(T::InsertIfUnique(&other, &inserted), 0);
+    EXPECT_TRUE(inserted);
+    this->expectStatus(SQL_INSERT, 1, 0);
+    EXPECT_EQ(this->rowCount(), 2);
+}
+
+TYPED_TEST(TableModuleTest, ExistsCountAndDeleteByRecord) {
+    using T = TypeParam;
+    auto a = this->full("K1");
+    auto b = this->full("K2");
+    ASSERT_EQ(T::Put(&a), 0);
+    ASSERT_EQ(T::Put(&b), 0);
+    auto c = this->full("K3");
+
+    EXPECT_EQ(T::Exists(&a), 1);
+    this->expectStatus(SQL_SELECT, 1, 0);
+    EXPECT_EQ(T::Exists(&c), 0);
+    this->expectStatus(SQL_SELECT, 0, 0);
+
+    EXPECT_EQ(T::Count(nullptr), 2);
+    this->expectStatus(SQL_SELECT, 2, 0);
+    EXPECT_EQ(T::Count((std::string("WHERE ") + T::keyColumn + " = 'K2'").c_str()), 1);
+    this->expectStatus(SQL_SELECT, 1, 0);
+
+    // A delete keeps the command code of the operation before it.
+    EXPECT_EQ(T::DeleteByRecord(&a), 0);
+    this->expectStatus(SQL_SELECT, 1, 0);
+    EXPECT_EQ(T::Exists(&a), 0);
+    EXPECT_EQ(T::Exists(&b), 1);
+
+    EXPECT_EQ(T::DeleteByRecord(&a), 0);
+    this->expectStatus(SQL_SELECT, 0, 100);
+
+    auto d = this->full("K4");
+    ASSERT_EQ(T::Put(&d), 0);
+    EXPECT_EQ(T::Delete(nullptr), 0);
+    this->expectStatus(SQL_INSERT, 2, 0);
+    EXPECT_EQ(this->rowCount(), 0);
+}
+
+TYPED_TEST(TableModuleTest, ThreeRowsComeBackAsOneListInFetchOrder) {
+    using T = TypeParam;
+    for (const char* key : {"K1", "K3", "K2"}) {
+        auto r = this->full(key);
+        ASSERT_EQ(T::Put(&r), 0);
+    }
+    const std::string order = std::string("ORDER BY ") + T::keyColumn + " DESC";
+    for (auto select : {T::Get, T::Select}) {
+        auto* first = select(order.c_str());
+        ASSERT_NE(first, nullptr);
+        this->expectStatus(SQL_SELECT, 3, 100);
+        ASSERT_EQ(ListCount(&first->list), 3);
+        EXPECT_EQ(ListFirst(&first->list), &first->node);
+        std::string keys;
+        for (Node* n = ListFirst(&first->list); n != nullptr; n = ListNext(n)) {
+            keys += std::string(T::key(*reinterpret_cast<typename T::Record*>(n))) + ",";
+        }
+        EXPECT_EQ(keys, "K3,K2,K1,");
+        EXPECT_EQ(ListLast(&first->list), ListNext(ListNext(&first->node)));
+        T::Free(first);
+    }
+}
+
+TYPED_TEST(TableModuleTest, SelectFindingNoRowsReturnsNoList) {
+    using T = TypeParam;
+    EXPECT_EQ(T::Get(nullptr), nullptr);
+    this->expectStatus(SQL_SELECT, 0, 100);
+    // A grouping clause can leave the count without any row: the count is then 0.
+    EXPECT_EQ(T::Count((std::string("WHERE false GROUP BY ") + T::keyColumn).c_str()), 0);
+    this->expectStatus(SQL_SELECT, 0, 100);
+    T::Free(nullptr);
+}
+
+TYPED_TEST(TableModuleTest, FailedStatementsReportThreeLinesAndReturnTheirErrors) {
+    using T = TypeParam;
+    const std::string name = T::table;
+    auto rec = this->full("K1");
+    ASSERT_EQ(T::Put(&rec), 0);
+
+    struct Case {
+        std::string first;
+        std::function<int()> run;
+        int expected;  // 0: the SQL code
+    };
+    const char* bad = "WHERE nosuch = 1";
+    const std::vector<Case> cases = {
+        {"Get" + name + "() in Prepare section",
+         [&] { return T::Get(bad) == nullptr ? -1 : 0; }, -1},
+        {"Select" + name + "() in Prepare section",
+         [&] { return T::Select(bad) == nullptr ? -1 : 0; }, -1},
+        {"SelectCount" + name + "() in Prepare section", [&] { return T::Count(bad); }, -1},
+        {"Update" + name + "() in Prepare section", [&] { return T::Update(&rec, bad); }, 0},
+        {"Delete" + name + "() in Execute Immediate section", [&] { return T::Delete(bad); }, 0},
+        {"Put" + name + "() in Insert section", [&] { return T::Put(&rec); }, 0},
+        {"Insert" + name + "() in Insert section", [&] { return T::Insert(&rec); }, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.first);
+        testing::internal::CaptureStderr();
+        const int result = c.run();
+        const std::string err = testing::internal::GetCapturedStderr();
+        const DbStatus& st = this->status();
+        EXPECT_LT(st.sqlCode, 0);
+        EXPECT_EQ(result, c.expected == 0 ? st.sqlCode : c.expected);
+        EXPECT_EQ(err, report(c.first, st));
+    }
+    // The bad column is named by the server; the duplicate key by its constraint.
+    EXPECT_EQ(T::Count(bad), -1);
+    EXPECT_STREQ(this->status().sqlState, "42703");
+    EXPECT_EQ(this->status().sqlCode, -400);
+    EXPECT_EQ(T::Put(&rec), -239);
+    EXPECT_STREQ(this->status().sqlState, "23505");
+
+    // With reports off the results and the status are the same, and nothing is printed.
+    T::SetLogging(0);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(T::Get(bad), nullptr);
+    EXPECT_EQ(T::Put(&rec), -239);
+    EXPECT_EQ(T::Exists(nullptr), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_STREQ(this->status().sqlState, "23505");
+    T::SetLogging(1);
+}
+
+TYPED_TEST(TableModuleTest, ChangingAKeyOntoAnotherRowFailsAtExecution) {
+    using T = TypeParam;
+    auto a = this->full("K1");
+    auto b = this->full("K2");
+    ASSERT_EQ(T::Put(&a), 0);
+    ASSERT_EQ(T::Put(&b), 0);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(T::UpdateByRecord(&b, &a), -239);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, report(std::string("Update") + T::table + "() in Execute section", this->status()));
+    EXPECT_EQ(this->status().sqlCommand, SQL_UPDATE);
+    EXPECT_EQ(this->status().sqlCode, -239);
+}
+
+TYPED_TEST(TableModuleTest, MissingRecordsAreRefusedWithoutAStatement) {
+    using T = TypeParam;
+    auto rec = this->full("K1");
+    ASSERT_EQ(T::Put(&rec), 0);
+    T::Count(nullptr);  // command 3 now
+
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(T::Put(nullptr), -4444);
+    EXPECT_EQ(this->status().sqlCommand, SQL_INSERT);
+    EXPECT_EQ(this->status().rowsAffected, 1);  // the count's, untouched
+    EXPECT_EQ(T::Insert(nullptr), -4444);
+    EXPECT_EQ(T::Update(nullptr, ""), -4444);
+    EXPECT_EQ(T::UpdateByRecord(&rec, nullptr), -4444);
+    EXPECT_EQ(T::DeleteByRecord(nullptr), -4444);
+    EXPECT_EQ(T::InsertOrUpdate(nullptr), -4444);
+    bool flag = true;
+    EXPECT_EQ(T::InsertIfUnique(nullptr, &flag), -4444);
+    EXPECT_FALSE(flag);
+    EXPECT_EQ(T::Exists(nullptr), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(this->rowCount(), 1);
+}
+
+}  // namespace
+}  // namespace dbtest
