@@ -1,0 +1,230 @@
+// Faults met during a run: the connection dying in the middle of the purge, a server that is
+// not there, a role that may not delete from one table, and two runs at once. Whatever
+// happens, trevane reports the failing step, ends with its own status (never a signal), keeps
+// every delete made before the fault, and the next run finishes the work.
+
+#include <chrono>
+#include <future>
+#include <string>
+#include <thread>
+
+#include "PurgeFixture.h"
+
+using purgetest::find_line;
+using purgetest::lines;
+using purgetest::PurgeTest;
+using purgetest::report_line;
+using testsupport::RunResult;
+
+namespace {
+
+// Rows of `table` every hour back from now (UTC) over `hours` hours, at two stations; each
+// row lies half a minute after its hour, well clear of any cutoff.
+std::string hourly(const std::string& table, int hours) {
+    return "INSERT INTO " + table +
+           " (lid, pe, dur, ts, extremum, obstime, value) SELECT l, 'HG', 0, 'RG', 'Z', "
+           "date_trunc('second', timezone('UTC', now())) - make_interval(hours => k) "
+           "+ interval '30 seconds', k FROM unnest(ARRAY['AAAM1','BBBM1']) AS l, "
+           "generate_series(0, " + std::to_string(hours) + ") AS k;";
+}
+
+// Everything that a run leaves behind in the purged tables, as one text to compare: the rows
+// of each table by station or product and age in hours, so that two databases filled a moment
+// apart compare equal.
+std::string contents(const testsupport::TestDatabase& db) {
+    std::string all;
+    for (const char* table : {"height", "precip", "wind"}) {
+        all += db.sql(std::string("SELECT coalesce(string_agg(lid || '/' || value, ',' ORDER BY lid, "
+                                  "value), '') FROM ") + table) + "\n";
+    }
+    all += db.sql("SELECT coalesce(string_agg(product_id || '/' || product, ',' ORDER BY 1), '') "
+                  "FROM TextProduct") + "\n";
+    all += db.sql("SELECT coalesce(string_agg(geoid || '/' || product_id, ',' ORDER BY 1), '') "
+                  "FROM VTECevent");
+    return all;
+}
+
+// A run ends by itself: an exit status of the program, not a signal or the test's timeout.
+void expect_own_exit(const RunResult& r) {
+    EXPECT_FALSE(r.timedOut) << r.out << r.err;
+    EXPECT_GE(r.status, 0);
+    EXPECT_LT(r.status, 128) << "killed by signal " << r.status - 128 << "\n" << r.out << r.err;
+}
+
+}  // namespace
+
+class FaultTest : public PurgeTest {};
+
+// The backend is terminated while it deletes from one table. The deletes committed before it
+// stay done, the failure of that delete and of the next fetch are reported, the run stops with
+// status 1 without a PerfLog row, and the next run completes the purge.
+TEST_F(FaultTest, ConnectionLostInTheMiddleOfThePurge) {
+    db.sql("INSERT INTO PurgeDynData VALUES ('height', 'obstime', 24, 24), "
+           "('precip', 'obstime', 24, 24), ('wind', 'obstime', 24, 24);" +
+           hourly("height", 48) + hourly("precip", 48) + hourly("wind", 48) +
+           "CREATE FUNCTION slow_delete() RETURNS trigger LANGUAGE plpgsql AS "
+           "$$ BEGIN PERFORM pg_sleep(60); RETURN NULL; END $$;"
+           "CREATE TRIGGER precip_slow BEFORE DELETE ON precip "
+           "FOR EACH STATEMENT EXECUTE FUNCTION slow_delete();");
+
+    // A second session waits until trevane's delete from precip is running, then ends it.
+    const std::string killer =
+        "DO $$ DECLARE victim int; BEGIN "
+        "FOR i IN 1..600 LOOP "
+        "  PERFORM pg_stat_clear_snapshot(); "
+        "  SELECT pid INTO victim FROM pg_stat_activity WHERE datname = '" + db.name() +
+        "' AND state = 'active' AND query LIKE 'DELETE FROM precip %' "
+        "  AND pid <> pg_backend_pid(); "
+        "  IF victim IS NOT NULL THEN PERFORM pg_terminate_backend(victim); RETURN; END IF; "
+        "  PERFORM pg_sleep(0.05); "
+        "END LOOP; RAISE EXCEPTION 'the delete from precip never started'; END $$";
+    auto terminated = std::async(std::launch::async, [&] { return testsupport::psql(db.name(), killer); });
+    const auto r = run();
+    terminated.get();
+
+    expect_own_exit(r);
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    const auto out = lines(r.out);
+    // height went before the fault; precip's delete was cut off, then the cursor was gone.
+    EXPECT_EQ(report_line(r.out, "height").deleted, 48) << r.out;
+    EXPECT_EQ(report_line(r.out, "precip").deleted, -1) << r.out;
+    EXPECT_EQ(report_line(r.out, "wind").deleted, -1) << r.out;
+    const int deleting = find_line(out, "PostgreSQL error ");
+    ASSERT_GE(deleting, 0) << r.out;
+    EXPECT_NE(out[deleting].find(" deleting records"), std::string::npos) << r.out;
+    ASSERT_FALSE(out.empty());
+    EXPECT_EQ(out.back().rfind("PostgreSQL error ", 0), 0u) << r.out;
+    EXPECT_NE(out.back().find(" from purgedyn_cursor fetch"), std::string::npos) << r.out;
+    EXPECT_EQ(find_line(out, "end time"), -1);
+
+    // The committed delete stays; the interrupted one took nothing; nothing later ran.
+    EXPECT_EQ(db.count("SELECT count(*) FROM height"), 50);
+    EXPECT_EQ(db.count("SELECT count(*) FROM height WHERE obstime < timezone('UTC', now()) - "
+                       "interval '24 hours'"),
+              0);
+    EXPECT_EQ(db.count("SELECT count(*) FROM precip"), 98);
+    EXPECT_EQ(db.count("SELECT count(*) FROM wind"), 98);
+    EXPECT_EQ(db.count("SELECT count(*) FROM PerfLog"), 0);
+
+    // With the delete no longer held up, the next run finishes what the first began.
+    db.sql("DROP TRIGGER precip_slow ON precip");
+    const auto again = run();
+    expect_own_exit(again);
+    ASSERT_EQ(again.status, 0) << again.out << again.err;
+    EXPECT_EQ(report_line(again.out, "height").deleted, 0);
+    EXPECT_EQ(report_line(again.out, "precip").deleted, 48);
+    EXPECT_EQ(report_line(again.out, "wind").deleted, 48);
+    EXPECT_EQ(db.count("SELECT count(*) FROM precip"), 50);
+    EXPECT_EQ(db.count("SELECT count(*) FROM wind"), 50);
+    EXPECT_EQ(db.count("SELECT num_processed FROM PerfLog"), 96);
+}
+
+// Nothing listens where the client library is sent: the open fails, is reported on both
+// streams, and the run ends with status 1 before touching anything.
+TEST(TrevaneFaults, ConnectionRefusedAtStart) {
+    testsupport::TempDir empty;
+    for (const auto& [host, port] : {std::pair<std::string, std::string>{empty.path().string(), "5432"},
+                                     std::pair<std::string, std::string>{"127.0.0.1", "1"}}) {
+        const RunResult r = testsupport::runProgram(
+            testsupport::builtProgram("trevane"), {},
+            {{"db_name", "hd_ob_box"}, {"PGHOST", host}, {"PGPORT", port},
+             {"PG_DBPATH", std::nullopt}, {"APPS_DEFAULTS", std::nullopt},
+             {"APPS_DEFAULTS_USER", std::nullopt}, {"APPS_DEFAULTS_PROG", std::nullopt},
+             {"APPS_DEFAULTS_SITE", std::nullopt}},
+            60);
+        expect_own_exit(r);
+        EXPECT_EQ(r.status, 1) << host;
+        const auto out = lines(r.out);
+        ASSERT_FALSE(out.empty());
+        EXPECT_EQ(out.back(), "PostgreSQL error 2 attempting to open database") << host;
+        EXPECT_NE(r.err.find("Unable to open database hd_ob_box - (-402)\n"), std::string::npos)
+            << host << "\n" << r.err;
+    }
+}
+
+// The run's role may not delete from precip: that table's error is printed and it keeps its
+// rows; every other table, the text products and the events are purged; the run ends with 0.
+TEST_F(FaultTest, ARoleThatMayNotDeleteFromOneTable) {
+    REQUIRE_TEST_SERVER();
+    const std::string role = "purger_" + db.name();
+    db.sql("INSERT INTO PurgeDynData VALUES ('height', 'obstime', 24, 24), "
+           "('precip', 'obstime', 24, 24), ('wind', 'obstime', 24, 24);" +
+           hourly("height", 48) + hourly("precip", 48) + hourly("wind", 48));
+    testsupport::psql("postgres", "DROP ROLE IF EXISTS " + role + "; CREATE ROLE " + role + " LOGIN");
+    db.sql("GRANT SELECT, DELETE ON ALL TABLES IN SCHEMA public TO " + role + ";"
+           "GRANT INSERT ON PerfLog TO " + role + ";"
+           "REVOKE DELETE ON precip FROM " + role + ";");
+
+    const auto r = run({{"PGUSER", role}});
+    expect_own_exit(r);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    const auto out = lines(r.out);
+    EXPECT_GE(find_line(out, "PostgreSQL error 42501 deleting records"), 0) << r.out;
+    EXPECT_EQ(report_line(r.out, "precip").deleted, -1);
+    EXPECT_EQ(report_line(r.out, "height").deleted, 48);
+    EXPECT_EQ(report_line(r.out, "wind").deleted, 48);
+    EXPECT_GE(find_line(out, "      96 records deleted from 3 tables"), 0) << r.out;
+    EXPECT_EQ(db.count("SELECT count(*) FROM precip"), 98);
+    EXPECT_EQ(db.count("SELECT count(*) FROM height"), 50);
+    EXPECT_EQ(db.count("SELECT count(*) FROM wind"), 50);
+    EXPECT_EQ(db.count("SELECT num_processed FROM PerfLog"), 96);
+
+    db.sql("REVOKE ALL ON ALL TABLES IN SCHEMA public FROM " + role);
+    testsupport::psql("postgres", "DROP ROLE " + role);
+}
+
+// Two runs started together over the same database both end normally, and leave the database
+// as one run does.
+TEST_F(FaultTest, TwoRunsAtOnceEndAsOne) {
+    const std::string data =
+        "INSERT INTO PurgeDynData VALUES ('height', 'obstime', 24, 24), "
+        "('precip', 'obstime', 12, 12), ('wind', 'obstime', 0, 0);" +
+        hourly("height", 300) + hourly("precip", 300) + hourly("wind", 300) +
+        "INSERT INTO PurgeProduct VALUES ('AAA', 2, now(), now()), ('BBB', 1, now(), now());"
+        "INSERT INTO TextProduct (product_id, producttime, postingtime, prodtype, product) "
+        "SELECT p, timezone('UTC', now()) - make_interval(hours => k), "
+        "timezone('UTC', now()) - make_interval(hours => k), 'R', k::text "
+        "FROM unnest(ARRAY['AAA','BBB']) AS p, generate_series(1, 6) AS k;"
+        "INSERT INTO VTECevent (geoid, product_id, producttime, office_id, phenom, signif) "
+        "SELECT 'G' || (k % 3), 'P' || k, timezone('UTC', now()) - make_interval(days => 10 * k), "
+        "'KBOX', 'FL', 'W' FROM generate_series(1, 12) AS k;";
+    db.sql(data);
+    testsupport::TestDatabase alone;
+    alone.sql(data);
+
+    const auto once = testsupport::runProgram(testsupport::builtProgram("trevane"), {},
+                                              [&] {
+                                                  auto env = alone.env();
+                                                  env["trevane_backup_retention_use"] = std::nullopt;
+                                                  env["dpa_grid_dir"] = std::nullopt;
+                                                  env["trevane_preview"] = std::nullopt;
+                                                  return env;
+                                              }(),
+                                              300);
+    ASSERT_EQ(once.status, 0) << once.out << once.err;
+
+    auto first = std::async(std::launch::async, [&] { return run(); });
+    auto second = std::async(std::launch::async, [&] { return run(); });
+    const RunResult a = first.get();
+    const RunResult b = second.get();
+    int perflog_refused = 0;
+    for (const RunResult* r : {&a, &b}) {
+        expect_own_exit(*r);
+        EXPECT_EQ(r->status, 0) << r->out << r->err;
+        const auto out = lines(r->out);
+        EXPECT_EQ(find_line(out, "  ERROR"), -1) << r->out;
+        EXPECT_EQ(find_line(out, "ERROR"), -1) << r->out;
+        // PerfLog's key is the process and its start time to the second: a run that started in
+        // the same second as the other has its row refused, which it reports and outlives.
+        const int refused = find_line(out, "PostgreSQL error 23505 attempting insert into PerfLog");
+        if (refused >= 0) ++perflog_refused;
+        const int any = find_line(out, "PostgreSQL error");
+        EXPECT_TRUE(any == -1 || any == refused) << r->out;
+    }
+    // Between them the two runs deleted each expired row once.
+    EXPECT_EQ(report_line(a.out, "height").deleted + report_line(b.out, "height").deleted,
+              report_line(once.out, "height").deleted);
+    EXPECT_EQ(contents(db), contents(alone));
+    EXPECT_LE(perflog_refused, 1);
+    EXPECT_EQ(db.count("SELECT count(*) FROM PerfLog"), 2 - perflog_refused);
+}
