@@ -1,0 +1,183 @@
+// Distinct values of columns and of joined columns, and the split of joined values.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "DbTest.h"
+#include "Esql.h"
+#include "LoadUnique.h"
+
+namespace dbtest {
+namespace {
+
+std::vector<std::string> texts(DistinctValue* first) {
+    std::vector<std::string> out;
+    if (first == nullptr) return out;
+    for (Node* n = ListFirst(&first->list); n != nullptr; n = ListNext(n)) {
+        out.emplace_back(reinterpret_cast<DistinctValue*>(n)->text);
+    }
+    return out;
+}
+
+std::vector<std::string> fields(char** array) {
+    std::vector<std::string> out;
+    for (char** p = array; p != nullptr && *p != nullptr; ++p) out.emplace_back(*p);
+    return out;
+}
+
+class LoadUniqueTest : public DbTest {
+protected:
+    void addEvent(const char* geoid, const char* product, const char* office, const char* phenom) {
+        db().sql(std::string("INSERT INTO VTECevent (geoid, product_id, producttime, office_id, "
+                             "phenom, signif) VALUES ('") +
+                 geoid + "', '" + product + "', '2024-03-05 08:00', " + office + ", '" + phenom +
+                 "', 'W')");
+    }
+};
+
+TEST_F(LoadUniqueTest, ListsDistinctValuesInTheOrderAsked) {
+    db().sql(
+        "INSERT INTO Location (lid, county, hsa, network, rfc, state, wfo, tzone) "
+        "SELECT v, 'c', 'h', 'n', 'r', 's', 'w', 't' FROM unnest(ARRAY['C1','A1','B1']) v");
+    db().sql("INSERT INTO Admin (hsa) VALUES ('X'), ('Y')");
+    int count = 99;
+    testing::internal::CaptureStderr();
+    DistinctValue* first = LoadUnique("lid", "Location", "ORDER BY lid", &count);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(count, 3);
+    EXPECT_EQ(texts(first), (std::vector<std::string>{"A1", "B1", "C1"}));
+    EXPECT_EQ(ListCount(&first->list), 3);
+    FreeUnique(first);
+
+    first = LoadUnique("hsa", "Admin", "WHERE hsa <> 'X'", &count);
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(texts(first), (std::vector<std::string>{"Y"}));
+    FreeUnique(first);
+}
+
+TEST_F(LoadUniqueTest, JoinedColumnsComeBackSeparatedAndSplitIntoFields) {
+    addEvent("G1", "P1", "'KABC'", "FL");
+    addEvent("G1", "P2", "'KABC'", "FL");  // same combination
+    addEvent("G2", "P1", "'KA|B'", "FA");  // a value holding the separator
+    addEvent("G3", "P1", "NULL", "FL");    // a null column nulls the whole value
+
+    int count = 0;
+    DistinctValue* first =
+        LoadUnique("geoid||office_id||phenom||signif", "VTECevent", "ORDER BY 1", &count);
+    ASSERT_EQ(count, 3);
+    const auto values = texts(first);
+    EXPECT_EQ(values, (std::vector<std::string>{"G1|KABC|FL|W", "G2|KA|B|FA|W", ""}));
+
+    std::vector<std::vector<std::string>> split;
+    std::vector<int> counts;
+    for (Node* n = ListFirst(&first->list); n != nullptr; n = ListNext(n)) {
+        int fieldCount = -1;
+        char** array = ParseUnique(reinterpret_cast<DistinctValue*>(n), &fieldCount);
+        ASSERT_NE(array, nullptr);
+        split.push_back(fields(array));
+        counts.push_back(fieldCount);
+        FreeParseUnique(array);
+    }
+    EXPECT_EQ(split, (std::vector<std::vector<std::string>>{
+                         {"G1", "KABC", "FL", "W"}, {"G2", "KA", "B", "FA", "W"}, {""}}));
+    EXPECT_EQ(counts, (std::vector<int>{4, 5, 1}));
+    FreeUnique(first);
+
+}
+
+TEST_F(LoadUniqueTest, EmptyTableGivesNoListAndNoMessage) {
+    int count = 99;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(LoadUnique("lid", "Location", " ", &count), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(count, 0);
+}
+
+TEST_F(LoadUniqueTest, MisspeltColumnFailsAtPrepare) {
+    int count = 0;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(LoadUnique("lidd", "Location", "ORDER BY lidd", &count), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "LoadUnique: error in prepare statement (-400)\n");
+    EXPECT_EQ(count, -1);
+}
+
+TEST_F(LoadUniqueTest, CursorThatCannotBeOpenedGivesFourLines) {
+    db().sql("INSERT INTO Admin (hsa) VALUES ('X')");
+    // The cursor name is taken by a cursor left open.
+    esql::exec(esql::Kind::Normal, "declare selectcur cursor with hold for select 1", esql::none,
+               esql::none);
+    ASSERT_EQ(esql::sqlcode(), 0);
+
+    int count = 0;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(LoadUnique("hsa", "Admin", "ORDER BY hsa", &count), nullptr);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(count, -3);
+    const std::string message = esql::area().sqlerrm.sqlerrmc;
+    EXPECT_EQ(message.rfind("cursor \"selectcur\" already exists on line ", 0), 0u) << message;
+    EXPECT_EQ(err, "LoadUnique: error in open cursor (" + std::to_string(esql::sqlcode()) +
+                       ")\nLoadUnique: error in open cursor (" + message +
+                       ")\nLoadUnique: error in open cursor (42P03)\n"
+                       " table=Admin:where=ORDER BY hsa:sqlstmt= SELECT DISTINCT hsa FROM Admin "
+                       "ORDER BY hsa \n");
+
+    esql::executeImmediate("close selectcur");
+    DistinctValue* first = LoadUnique("hsa", "Admin", "ORDER BY hsa", &count);
+    EXPECT_EQ(count, 1);
+    FreeUnique(first);
+}
+
+TEST_F(LoadUniqueTest, ValuesOfEightyCharactersOrMoreAreCutAndTerminated) {
+    const std::string long100(100, 'x');
+    const std::string fits79(79, 'y');
+    db().sql("INSERT INTO Location (lid, lremark) VALUES ('A1', '" + long100 + "'), ('B1', '" +
+             fits79 + "')");
+    int count = 0;
+    DistinctValue* first = LoadUnique("lremark", "Location", "ORDER BY lremark", &count);
+    ASSERT_EQ(count, 2);
+    EXPECT_EQ(texts(first), (std::vector<std::string>{std::string(79, 'x'), fits79}));
+    FreeUnique(first);
+}
+
+TEST(ParseUnique, EmptyFieldsCountAsFields) {
+    struct Case {
+        const char* text;
+        std::vector<std::string> fields;
+    };
+    for (const Case& c : {Case{"a||b|", {"a", "", "b", ""}}, Case{"", {""}}, Case{"|", {"", ""}},
+                          Case{"one", {"one"}}}) {
+        SCOPED_TRACE(c.text);
+        DistinctValue v{};
+        std::snprintf(v.text, sizeof v.text, "%s", c.text);
+        int count = -1;
+        char** array = ParseUnique(&v, &count);
+        ASSERT_NE(array, nullptr);
+        EXPECT_EQ(count, static_cast<int>(c.fields.size()));
+        EXPECT_EQ(fields(array), c.fields);
+        EXPECT_EQ(array[count], nullptr);
+        FreeParseUnique(array);
+    }
+
+    // A text filling the whole record without terminator is read up to the record's end.
+    DistinctValue full;
+    std::memset(full.text, 'z', sizeof full.text);
+    full.text[10] = '|';
+    int count = 0;
+    char** array = ParseUnique(&full, &count);
+    ASSERT_NE(array, nullptr);
+    EXPECT_EQ(count, 2);
+    EXPECT_EQ(std::string(array[1]), std::string(109, 'z'));
+    FreeParseUnique(array);
+
+    count = 5;
+    EXPECT_EQ(ParseUnique(nullptr, &count), nullptr);
+    EXPECT_EQ(count, 0);
+    FreeUnique(nullptr);
+    FreeParseUnique(nullptr);
+}
+
+}  // namespace
+}  // namespace dbtest
