@@ -165,6 +165,7 @@ TEST_F(WholeRunTest, OnlyOnOrONMakesAPreview) {
     for (const char* value : {"On", "ON ", "yes"}) {
         auto env = tokens(false);
         env["trevane_preview"] = value;
+        sleep(1);  // each run's PerfLog row is keyed by its start second
         const auto r = run(env);
         ASSERT_EQ(r.status, 0) << r.out;
         EXPECT_EQ(find_line(lines(r.out), "Preview only"), -1) << value;
