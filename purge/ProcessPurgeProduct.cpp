@@ -12,7 +12,7 @@ namespace {
 
 // One statement text buffer, reused for the queries and the delete of each product.
 class Statement {
-public:
+   public:
     // Formats the text; false when it would not fit (never truncated).
     template <class... Args>
     bool format(const char* fmt, Args... args) {
@@ -21,11 +21,13 @@ public:
     }
     const char* c_str() const { return text_; }
 
-private:
+   private:
     char text_[1024] = "";
 };
 
-void report(const char* fmt) { std::printf(fmt, esql::sqlstate().text); }
+void report(const char* fmt) {
+    std::printf(fmt, esql::sqlstate().text);
+}
 
 // The number of rows a delete statement would remove, for a preview; -1 when it cannot be told.
 long count_would_delete(const std::string& deleteText) {
@@ -44,7 +46,8 @@ bool purge_product(const char* product_id, int num_versions) {
     if (!stmt.format("SELECT product_id, producttime, postingtime FROM TextProduct WHERE "
                      "product_id = '%s'  ORDER BY producttime DESC, postingtime DESC;",
                      id.c_str())) {
-        std::printf("ERROR - product_id %s is too long for the TextProduct statements\n", product_id);
+        std::printf("ERROR - product_id %s is too long for the TextProduct statements\n",
+                    product_id);
         return false;
     }
     esql::prepare("tp_id", stmt.c_str());
@@ -107,9 +110,10 @@ bool purge_product(const char* product_id, int num_versions) {
             char postingtime_text[64];
             dttoasc(&producttime, producttime_text);
             dttoasc(&postingtime, postingtime_text);
-            stmt.format("DELETE FROM TextProduct WHERE product_id = '%s' AND producttime < '%s' "
-                        "AND postingtime < '%s';",
-                        esql::quoteDoubled(version_id).c_str(), producttime_text, postingtime_text);
+            stmt.format(
+                "DELETE FROM TextProduct WHERE product_id = '%s' AND producttime < '%s' "
+                "AND postingtime < '%s';",
+                esql::quoteDoubled(version_id).c_str(), producttime_text, postingtime_text);
         }
 
         if (purge_preview()) {
@@ -165,9 +169,9 @@ void ProcessPurgeProduct() {
         int num_versions = 0;
         timestamp producttime = 0;
         timestamp postingtime = 0;
-        esql::exec(esql::Kind::Normal, "fetch pp_cur", esql::none,
-                   esql::vars(product_id, num_versions, esql::ts(producttime),
-                              esql::ts(postingtime)));
+        esql::exec(
+            esql::Kind::Normal, "fetch pp_cur", esql::none,
+            esql::vars(product_id, num_versions, esql::ts(producttime), esql::ts(postingtime)));
         if (esql::sqlcode() == ECPG_NOT_FOUND) {
             return;
         }

@@ -79,9 +79,10 @@ long count_would_delete(const char* where) {
 
 void PurgeVTECevent() {
     std::printf("Begin purge of VTECevent table at %s", utc_asctime().c_str());
-    std::printf("  deleting events older than %d days and which are not the most\n"
-                "  recent for a given geoid/officeid/phenom/signif combination.\n",
-                kRetentionDays);
+    std::printf(
+        "  deleting events older than %d days and which are not the most\n"
+        "  recent for a given geoid/officeid/phenom/signif combination.\n",
+        kRetentionDays);
 
     int count = 0;
     DistinctValue* combinations =

@@ -6,9 +6,13 @@ namespace {
 bool preview = false;
 }
 
-bool purge_preview() { return preview; }
+bool purge_preview() {
+    return preview;
+}
 
-void set_purge_preview(bool on) { preview = on; }
+void set_purge_preview(bool on) {
+    preview = on;
+}
 
 int make_session_read_only() {
     esql::executeImmediate("SET default_transaction_read_only = on");

@@ -52,7 +52,8 @@ struct CutoffKind {
     bool date_column;
     bool backup;
     const char* variable() const {
-        if (date_column) return backup ? "delete_date_backup" : "delete_date_host";
+        if (date_column)
+            return backup ? "delete_date_backup" : "delete_date_host";
         return backup ? "delete_time_backup" : "delete_time_host";
     }
 };
@@ -142,7 +143,8 @@ DeleteOutcome delete_where(const char* table, const std::string& condition, bool
 
     esql::prepare("p_delete", statement.c_str());
     if (esql::sqlcode() < 0) {
-        if (echo) std::printf("%s\n", statement.c_str());
+        if (echo)
+            std::printf("%s\n", statement.c_str());
         std::printf("PostgreSQL error %s preparing delete statement\n", esql::sqlstate().text);
         outcome.failed = true;
         return outcome;
@@ -154,7 +156,8 @@ DeleteOutcome delete_where(const char* table, const std::string& condition, bool
         esql::exec(esql::Kind::ExecutePrepared, "p_delete", esql::none, esql::none);
     }
     if (esql::sqlcode() < 0) {
-        if (echo) std::printf("%s\n", statement.c_str());
+        if (echo)
+            std::printf("%s\n", statement.c_str());
         std::printf("PostgreSQL error %s deleting records\n", esql::sqlstate().text);
         outcome.failed = true;
         return outcome;
@@ -200,8 +203,9 @@ long delete_by_station(const char* table, const std::string& host_clause,
 void print_header(int backup) {
     std::printf("\n number\n");
     if (backup) {
-        std::printf(" deleted  table name          time column   time cutoff (host)   time cutoff "
-                    "(backup)\n");
+        std::printf(
+            " deleted  table name          time column   time cutoff (host)   time cutoff "
+            "(backup)\n");
         std::printf("%s\n", std::string(85, '-').c_str());
     } else {
         std::printf(" deleted  table name          time column   time cutoff\n");
@@ -222,10 +226,11 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
         return StepResult::proceed();
     }
     if (std::memchr(row.time_column_name, '\0', sizeof row.time_column_name) == nullptr) {
-        std::printf("Skipping PurgeDynData row of %s: column name %.*s... is longer than %zu "
-                    "characters\n",
-                    row.table_name, static_cast<int>(sizeof row.time_column_name - 1),
-                    row.time_column_name, sizeof row.time_column_name - 1);
+        std::printf(
+            "Skipping PurgeDynData row of %s: column name %.*s... is longer than %zu "
+            "characters\n",
+            row.table_name, static_cast<int>(sizeof row.time_column_name - 1), row.time_column_name,
+            sizeof row.time_column_name - 1);
         return StepResult::proceed();
     }
 
@@ -240,9 +245,8 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
         CutoffStatus::Fatal) {
         return StepResult::exit_with(1);
     }
-    if (run.backup_retention &&
-        compute_cutoff(now, row.num_hours_backup, {date_column, true}, backup) ==
-            CutoffStatus::Fatal) {
+    if (run.backup_retention && compute_cutoff(now, row.num_hours_backup, {date_column, true},
+                                               backup) == CutoffStatus::Fatal) {
         return StepResult::exit_with(1);
     }
     const std::string backup_clause =
@@ -251,9 +255,10 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
 
     lower_trim(row.table_name);
     if (!plain_identifier(row.table_name) || !plain_identifier(row.time_column_name)) {
-        std::printf("Skipping PurgeDynData row: \"%s\" / \"%s\" is not a plain table and column "
-                    "name\n",
-                    row.table_name, row.time_column_name);
+        std::printf(
+            "Skipping PurgeDynData row: \"%s\" / \"%s\" is not a plain table and column "
+            "name\n",
+            row.table_name, row.time_column_name);
         return StepResult::proceed();
     }
 

@@ -22,15 +22,17 @@ namespace {
 bool format_time(std::time_t seconds, char (&text)[30]) {
     std::tm tm{};
     if (gmtime_r(&seconds, &tm) == nullptr) {
-        std::printf("The conversion from a \"time_t\" value to a struct tm\nfailed in the call to "
-                    "gmtime in the FORMAT_TIME macro.\nThe supplied value, %ld, is probably not a "
-                    "valid\n\"time_t\" value.\n",
-                    static_cast<long>(seconds));
+        std::printf(
+            "The conversion from a \"time_t\" value to a struct tm\nfailed in the call to "
+            "gmtime in the FORMAT_TIME macro.\nThe supplied value, %ld, is probably not a "
+            "valid\n\"time_t\" value.\n",
+            static_cast<long>(seconds));
         return false;
     }
     if (std::strftime(text, sizeof text, " %b %d, %Y - %H:%M:%S", &tm) == 0) {
-        std::printf("The the call to \"strftime\" failed in the FORMAT_TIME\nmacro. Check to make "
-                    "sure that the maximum size argument\nhas been set large enough.\n");
+        std::printf(
+            "The the call to \"strftime\" failed in the FORMAT_TIME\nmacro. Check to make "
+            "sure that the maximum size argument\nhas been set large enough.\n");
         return false;
     }
     return true;
@@ -55,8 +57,9 @@ void decide_retention(RunState& run) {
         std::printf("Using num_hours_backup field to determine retention for backup stations\n");
         if (get_admin_hsa(run.office_hsa) != 0) {
             run.backup_retention = 0;
-            std::printf("Error attempting to read hsa field from Admin table -- All deletes will "
-                        "be based on num_hours_host values\n");
+            std::printf(
+                "Error attempting to read hsa field from Admin table -- All deletes will "
+                "be based on num_hours_host values\n");
         } else {
             std::printf("hsa (from Admin table) = %s\n", run.office_hsa);
         }

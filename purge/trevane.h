@@ -8,11 +8,11 @@
 struct RunState {
     const char* process = "trevane";  // name under which the run is recorded in PerfLog
     std::time_t start_seconds = 0;
-    timestamp start_time = 0;          // local wall-clock time at the start, for PerfLog
-    int backup_retention = 0;          // 1: backup stations keep rows for num_hours_backup
-    char office_hsa[6] = "";           // hsa of the Admin row, read when backup_retention is set
-    int tables_processed = 0;          // PurgeDynData rows fetched
-    int rows_deleted = 0;              // rows deleted by the time-based purge, all tables
+    timestamp start_time = 0;  // local wall-clock time at the start, for PerfLog
+    int backup_retention = 0;  // 1: backup stations keep rows for num_hours_backup
+    char office_hsa[6] = "";   // hsa of the Admin row, read when backup_retention is set
+    int tables_processed = 0;  // PurgeDynData rows fetched
+    int rows_deleted = 0;      // rows deleted by the time-based purge, all tables
 };
 
 // How a step of the run ended: go on, or stop the run with an exit status.

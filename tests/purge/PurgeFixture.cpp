@@ -15,7 +15,8 @@ std::vector<std::string> lines(const std::string& text) {
 
 int find_line(const std::vector<std::string>& all, const std::string& prefix) {
     for (std::size_t i = 0; i < all.size(); ++i) {
-        if (all[i].rfind(prefix, 0) == 0) return static_cast<int>(i);
+        if (all[i].rfind(prefix, 0) == 0)
+            return static_cast<int>(i);
     }
     return -1;
 }
@@ -33,13 +34,16 @@ ReportLine report_line(const std::string& out, const std::string& table) {
         std::istringstream rest(line.substr(30));
         rest >> r.column;
         r.host_cutoff = line.substr(44, 19);
-        if (line.size() >= 84) r.backup_cutoff = line.substr(65, 19);
+        if (line.size() >= 84)
+            r.backup_cutoff = line.substr(65, 19);
         return r;
     }
     return r;
 }
 
-void PurgeTest::SetUp() { REQUIRE_TEST_SERVER(); }
+void PurgeTest::SetUp() {
+    REQUIRE_TEST_SERVER();
+}
 
 testsupport::RunResult PurgeTest::run(const testsupport::EnvChanges& extra) {
     testsupport::EnvChanges env = db.env();

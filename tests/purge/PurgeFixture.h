@@ -30,7 +30,7 @@ ReportLine report_line(const std::string& out, const std::string& table);
 
 // A fresh database, a token directory and a grid directory for running trevane against it.
 class PurgeTest : public ::testing::Test {
-protected:
+   protected:
     void SetUp() override;
 
     // Runs trevane with db_name pointing at this test's database and the extra tokens given

@@ -26,9 +26,10 @@ std::string hourly(const std::string& table, const std::string& lids) {
 
 long long oldest_hours(const testsupport::TestDatabase& db, const std::string& table,
                        const std::string& lid) {
-    return db.count("SELECT ceil(extract(epoch FROM timezone('UTC', now()) - min(obstime)) / "
-                    "3600) FROM " +
-                    table + " WHERE lid = '" + lid + "'");
+    return db.count(
+        "SELECT ceil(extract(epoch FROM timezone('UTC', now()) - min(obstime)) / "
+        "3600) FROM " +
+        table + " WHERE lid = '" + lid + "'");
 }
 
 }  // namespace
@@ -45,12 +46,14 @@ TEST_F(BackupRetentionTest, EachStationGetsTheCutoffOfItsOffice) {
     const auto r = run({{"trevane_backup_retention_use", "ON"}});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     const auto out = lines(r.out);
-    EXPECT_GE(find_line(out, "Using num_hours_backup field to determine retention for backup "
-                             "stations"),
+    EXPECT_GE(find_line(out,
+                        "Using num_hours_backup field to determine retention for backup "
+                        "stations"),
               0);
     EXPECT_GE(find_line(out, "hsa (from Admin table) = BOX"), 0);
-    EXPECT_GE(find_line(out, " deleted  table name          time column   time cutoff (host)   "
-                             "time cutoff (backup)"),
+    EXPECT_GE(find_line(out,
+                        " deleted  table name          time column   time cutoff (host)   "
+                        "time cutoff (backup)"),
               0);
     EXPECT_GE(find_line(out, std::string(85, '-')), 0);
 
@@ -73,7 +76,8 @@ TEST_F(BackupRetentionTest, EachStationGetsTheCutoffOfItsOffice) {
 }
 
 TEST_F(BackupRetentionTest, OnlyOnOrONSwitchesItOn) {
-    db.sql(std::string(kStations) + "INSERT INTO PurgeDynData VALUES ('height', 'obstime', 24, 72);" +
+    db.sql(std::string(kStations) +
+           "INSERT INTO PurgeDynData VALUES ('height', 'obstime', 24, 72);" +
            hourly("height", "'OTHER1'"));
     for (const char* value : {"On", "ON ", "yes", ""}) {
         const auto r = run({{"trevane_backup_retention_use", value}});
@@ -96,8 +100,9 @@ TEST_F(BackupRetentionTest, WithoutAnAdminRowEveryRowGetsTheHostCutoff) {
     auto out = lines(r.out);
     int at = find_line(out, "Using num_hours_backup field");
     ASSERT_GE(at, 0) << r.out;
-    EXPECT_EQ(out[at + 1], "Error attempting to read hsa field from Admin table -- All deletes will "
-                           "be based on num_hours_host values");
+    EXPECT_EQ(out[at + 1],
+              "Error attempting to read hsa field from Admin table -- All deletes will "
+              "be based on num_hours_host values");
     EXPECT_GE(find_line(out, " deleted  table name          time column   time cutoff"), 0);
     EXPECT_EQ(oldest_hours(db, "height", "OTHER1"), 24);
 
@@ -108,19 +113,21 @@ TEST_F(BackupRetentionTest, WithoutAnAdminRowEveryRowGetsTheHostCutoff) {
     out = lines(r.out);
     at = find_line(out, "Informix error -400/0 attempting select from Admin table");
     ASSERT_GE(at, 0) << r.out;
-    EXPECT_EQ(out[at + 1], "Error attempting to read hsa field from Admin table -- All deletes will "
-                           "be based on num_hours_host values");
+    EXPECT_EQ(out[at + 1],
+              "Error attempting to read hsa field from Admin table -- All deletes will "
+              "be based on num_hours_host values");
 }
 
 TEST_F(BackupRetentionTest, StationsAreFoundWhateverTheDatabaseCollation) {
     // Under a linguistic collation "a1" sorts before "B1"; byte order puts it after "C1".
-    db.sql("INSERT INTO Admin (hsa) VALUES ('BOX');"
-           "ALTER TABLE Location ALTER COLUMN lid TYPE varchar(8) COLLATE \"und-x-icu\";"
-           "INSERT INTO Location (lid, county, hsa, network, rfc, state, wfo, tzone) "
-           "SELECT l, 'c', 'BOX', 'n', 'r', 'MA', 'BOX', 'EST' FROM "
-           "unnest(ARRAY['a1', 'B1', 'b2', 'C1', 'c2', 'D1']) AS l;"
-           "INSERT INTO PurgeDynData VALUES ('height', 'obstime', 24, 72);" +
-           hourly("height", "'a1', 'B1', 'b2', 'C1', 'c2', 'D1'"));
+    db.sql(
+        "INSERT INTO Admin (hsa) VALUES ('BOX');"
+        "ALTER TABLE Location ALTER COLUMN lid TYPE varchar(8) COLLATE \"und-x-icu\";"
+        "INSERT INTO Location (lid, county, hsa, network, rfc, state, wfo, tzone) "
+        "SELECT l, 'c', 'BOX', 'n', 'r', 'MA', 'BOX', 'EST' FROM "
+        "unnest(ARRAY['a1', 'B1', 'b2', 'C1', 'c2', 'D1']) AS l;"
+        "INSERT INTO PurgeDynData VALUES ('height', 'obstime', 24, 72);" +
+        hourly("height", "'a1', 'B1', 'b2', 'C1', 'c2', 'D1'"));
     const auto r = run({{"trevane_backup_retention_use", "ON"}});
     ASSERT_EQ(r.status, 0) << r.out;
     for (const char* lid : {"a1", "B1", "b2", "C1", "c2", "D1"}) {

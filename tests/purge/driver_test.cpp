@@ -17,9 +17,12 @@ namespace {
 const std::regex kBeginTime(R"(begin time =  [A-Z][a-z]{2} \d{2}, \d{4} - \d{2}:\d{2}:\d{2} GMT)");
 
 testsupport::EnvChanges no_tokens() {
-    return {{"db_name", std::nullopt},          {"APPS_DEFAULTS", std::nullopt},
-            {"APPS_DEFAULTS_USER", std::nullopt}, {"APPS_DEFAULTS_PROG", std::nullopt},
-            {"APPS_DEFAULTS_SITE", std::nullopt}, {"PG_DBPATH", std::nullopt}};
+    return {{"db_name", std::nullopt},
+            {"APPS_DEFAULTS", std::nullopt},
+            {"APPS_DEFAULTS_USER", std::nullopt},
+            {"APPS_DEFAULTS_PROG", std::nullopt},
+            {"APPS_DEFAULTS_SITE", std::nullopt},
+            {"PG_DBPATH", std::nullopt}};
 }
 
 }  // namespace
@@ -83,7 +86,8 @@ TEST_F(PurgeTest, RunOverAnEmptyDatabaseEndsNormallyAndLogsItself) {
         out[vtec + 6], std::regex(R"(end time =  [A-Z][a-z]{2} \d{2}, \d{4} - \d{2}:\d{2}:\d{2})")))
         << out[vtec + 6];
     EXPECT_TRUE(std::regex_match(out[vtec + 7], std::regex(R"(Elapsed Time = \d+ sec)")));
-    EXPECT_TRUE(std::regex_match(out[vtec + 8], std::regex(R"(             = [ \d]{3}\.\d{2} min)")));
+    EXPECT_TRUE(
+        std::regex_match(out[vtec + 8], std::regex(R"(             = [ \d]{3}\.\d{2} min)")));
     EXPECT_EQ(out.size(), static_cast<std::size_t>(vtec + 9));
 
     EXPECT_EQ(db.sql("SELECT process, num_processed, num_reads, num_inserts, num_updates, "
@@ -110,7 +114,7 @@ TEST_F(PurgeTest, AMissingPerfLogTableIsReportedAndTheRunStillSucceeds) {
     db.sql("DROP TABLE PerfLog");
     const auto r = run();
     EXPECT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_GE(find_line(lines(r.out), "PostgreSQL error 42P01 attempting insert into PerfLog table"),
-              0)
+    EXPECT_GE(
+        find_line(lines(r.out), "PostgreSQL error 42P01 attempting insert into PerfLog table"), 0)
         << r.out;
 }

@@ -25,17 +25,18 @@ std::string event(const std::string& geoid, const std::string& office, const std
 class EventPurgeTest : public PurgeTest {};
 
 TEST_F(EventPurgeTest, OldEventsGoButTheLatestOfEachCombinationStays) {
-    db.sql(event("MAZ005", "KBOX", "FL", "W", "P1", "1") +    // recent: stays
-           event("MAZ005", "KBOX", "FL", "W", "P2", "40") +   // old: goes
-           event("MAZ005", "KBOX", "FL", "W", "P3", "29") +   // inside 30 days: stays
-           event("RIZ001", "KBOX", "FL", "A", "P1", "50") +   // latest of its combination
-           event("RIZ001", "KBOX", "FL", "A", "P2", "50") +   // shares the latest time: stays
-           event("RIZ001", "KBOX", "FL", "A", "P3", "60") +   // goes
-           event("RIZ001", "KBOX", "FL", "A", "P4", "70"));   // goes
+    db.sql(event("MAZ005", "KBOX", "FL", "W", "P1", "1") +   // recent: stays
+           event("MAZ005", "KBOX", "FL", "W", "P2", "40") +  // old: goes
+           event("MAZ005", "KBOX", "FL", "W", "P3", "29") +  // inside 30 days: stays
+           event("RIZ001", "KBOX", "FL", "A", "P1", "50") +  // latest of its combination
+           event("RIZ001", "KBOX", "FL", "A", "P2", "50") +  // shares the latest time: stays
+           event("RIZ001", "KBOX", "FL", "A", "P3", "60") +  // goes
+           event("RIZ001", "KBOX", "FL", "A", "P4", "70"));  // goes
     // A latest time with a fraction of a second keeps its row too.
-    db.sql("INSERT INTO VTECevent (geoid, product_id, producttime, office_id, phenom, signif) "
-           "VALUES ('NHZ011', 'F1', timestamp '2020-01-01 10:00:00.25', 'KBOX', 'FA', 'Y'), "
-           "('NHZ011', 'F2', timestamp '2020-01-01 09:00:00', 'KBOX', 'FA', 'Y')");
+    db.sql(
+        "INSERT INTO VTECevent (geoid, product_id, producttime, office_id, phenom, signif) "
+        "VALUES ('NHZ011', 'F1', timestamp '2020-01-01 10:00:00.25', 'KBOX', 'FA', 'Y'), "
+        "('NHZ011', 'F2', timestamp '2020-01-01 09:00:00', 'KBOX', 'FA', 'Y')");
     const auto r = run();
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(db.sql("SELECT geoid, product_id FROM VTECevent ORDER BY 1, 2"),
@@ -48,9 +49,12 @@ TEST_F(EventPurgeTest, OldEventsGoButTheLatestOfEachCombinationStays) {
 }
 
 TEST_F(EventPurgeTest, ACombinationWithANullIsSkippedAndTheOthersArePurged) {
-    db.sql(event("AAA001", "KBOX", "FL", "W", "P1", "1") + event("AAA001", "KBOX", "FL", "W", "P2", "40") +
-           event("BBB001", "NULL", "FL", "W", "P1", "1") + event("BBB001", "NULL", "FL", "W", "P2", "40") +
-           event("CCC001", "KBOX", "FL", "W", "P1", "1") + event("CCC001", "KBOX", "FL", "W", "P2", "40"));
+    db.sql(event("AAA001", "KBOX", "FL", "W", "P1", "1") +
+           event("AAA001", "KBOX", "FL", "W", "P2", "40") +
+           event("BBB001", "NULL", "FL", "W", "P1", "1") +
+           event("BBB001", "NULL", "FL", "W", "P2", "40") +
+           event("CCC001", "KBOX", "FL", "W", "P1", "1") +
+           event("CCC001", "KBOX", "FL", "W", "P2", "40"));
     const auto r = run();
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_GE(find_line(lines(r.out), "  Could not parse the LoadUnique output."), 0) << r.out;
@@ -59,8 +63,10 @@ TEST_F(EventPurgeTest, ACombinationWithANullIsSkippedAndTheOthersArePurged) {
 }
 
 TEST_F(EventPurgeTest, QuotesInTheKeysAreHarmless) {
-    db.sql(event("O'BRIEN", "K'BX", "F'", "'", "P1", "1") + event("O'BRIEN", "K'BX", "F'", "'", "P2", "40") +
-           event("O'BRIEN", "K'BX", "F'", "'", "P3", "50") + event("OTHER", "KBOX", "FL", "W", "P1", "45"));
+    db.sql(event("O'BRIEN", "K'BX", "F'", "'", "P1", "1") +
+           event("O'BRIEN", "K'BX", "F'", "'", "P2", "40") +
+           event("O'BRIEN", "K'BX", "F'", "'", "P3", "50") +
+           event("OTHER", "KBOX", "FL", "W", "P1", "45"));
     const auto r = run();
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(find_line(lines(r.out), "  ERROR on delete"), -1) << r.out;

@@ -24,7 +24,8 @@ std::vector<std::string> product_lines(const std::string& out) {
     const auto all = lines(out);
     const int begin = find_line(all, "Begin PurgeProduct:");
     const int end = find_line(all, "Begin purge of VTECevent table at ");
-    if (begin < 0 || end < begin) return {};
+    if (begin < 0 || end < begin)
+        return {};
     return {all.begin() + begin + 1, all.begin() + end};
 }
 
@@ -81,11 +82,11 @@ TEST_F(ProductPurgeTest, ADeleteThatFindsNothingOlderDoesNotEndThePass) {
 }
 
 TEST_F(ProductPurgeTest, AProductIdWithAQuoteIsTrimmedLikeAnyOther) {
-    db.sql(products("('O''HARE', 1), ('OX', 1)") +
-           versions("O'HARE", 3) + versions("OX", 3));
+    db.sql(products("('O''HARE', 1), ('OX', 1)") + versions("O'HARE", 3) + versions("OX", 3));
     const auto r = run();
     ASSERT_EQ(r.status, 0) << r.out;
-    EXPECT_GE(find_line(lines(r.out), "   O'HARE - 2 deleted; were 3 products > 1 max."), 0) << r.out;
+    EXPECT_GE(find_line(lines(r.out), "   O'HARE - 2 deleted; were 3 products > 1 max."), 0)
+        << r.out;
     EXPECT_EQ(db.sql("SELECT product_id, count(*) FROM TextProduct GROUP BY 1 ORDER BY 1"),
               "O'HARE|1\nOX|1");
 }

@@ -12,13 +12,14 @@ using purgetest::report_line;
 namespace fs = std::filesystem;
 
 class RadarFilesTest : public PurgeTest {
-protected:
+   protected:
     // A DPARadar row `hours` hours old with its grid file name and maxvald ('NULL' allowed).
     void radar_row(int hours, const std::string& file, const std::string& maxvald) {
-        db.sql("INSERT INTO DPARadar (radid, obstime, maxvald, grid_filename) VALUES ('BOX', "
-               "date_trunc('second', timezone('UTC', now())) - make_interval(hours => " +
-               std::to_string(hours) + "), " + maxvald + ", '" + testsupport::psql_literal(file) +
-               "')");
+        db.sql(
+            "INSERT INTO DPARadar (radid, obstime, maxvald, grid_filename) VALUES ('BOX', "
+            "date_trunc('second', timezone('UTC', now())) - make_interval(hours => " +
+            std::to_string(hours) + "), " + maxvald + ", '" + testsupport::psql_literal(file) +
+            "')");
     }
     std::string grid() const { return (dir.path() / "grid").string(); }
     bool exists(const std::string& name) const { return fs::exists(dir.path() / "grid" / name); }
@@ -38,7 +39,7 @@ TEST_F(RadarFilesTest, FilesOfExpiringRowsGoBeforeTheRows) {
     ASSERT_EQ(r.status, 0) << r.out << r.err;
 
     EXPECT_FALSE(exists("old_with_grid"));
-    EXPECT_TRUE(exists("old_zero"));   // maxvald 0: no grid file is taken to exist
+    EXPECT_TRUE(exists("old_zero"));  // maxvald 0: no grid file is taken to exist
     EXPECT_TRUE(exists("old_null"));
     EXPECT_TRUE(exists("fresh"));
     EXPECT_TRUE(exists("unrelated"));
@@ -95,8 +96,9 @@ TEST_F(RadarFilesTest, WithoutAGridDirectoryNoFileIsRemoved) {
 }
 
 TEST_F(RadarFilesTest, OtherTablesNeverLookForFiles) {
-    db.sql("INSERT INTO PurgeDynData VALUES ('dparadar2', 'obstime', 24, 24);"
-           "CREATE TABLE dparadar2 (obstime timestamp, maxvald real, grid_filename text)");
+    db.sql(
+        "INSERT INTO PurgeDynData VALUES ('dparadar2', 'obstime', 24, 24);"
+        "CREATE TABLE dparadar2 (obstime timestamp, maxvald real, grid_filename text)");
     radar_row(30, "kept", "1.0");
     dir.write("grid/kept", "grid");
     const auto r = run({{"dpa_grid_dir", grid()}});

@@ -27,10 +27,11 @@ std::string observations(const std::string& table, int span_hours, int step_hour
 class TimePurgeTest : public PurgeTest {};
 
 TEST_F(TimePurgeTest, ExactlyTheRowsOlderThanEachCutoffGo) {
-    db.sql("INSERT INTO PurgeDynData VALUES ('height', 'obstime', 24, 48), "
-           "('Precip  ', '  ObsTime ', 72, 96), ('snow', 'obstime', 1000, 2000);" +
-           observations("height", 100, 1) + observations("precip", 100, 1) +
-           observations("snow", 100, 1));
+    db.sql(
+        "INSERT INTO PurgeDynData VALUES ('height', 'obstime', 24, 48), "
+        "('Precip  ', '  ObsTime ', 72, 96), ('snow', 'obstime', 1000, 2000);" +
+        observations("height", 100, 1) + observations("precip", 100, 1) +
+        observations("snow", 100, 1));
     const long long before_height = db.count("SELECT count(*) FROM height");
     const long long before_precip = db.count("SELECT count(*) FROM precip");
     const long long before_snow = db.count("SELECT count(*) FROM snow");
@@ -61,9 +62,9 @@ TEST_F(TimePurgeTest, ExactlyTheRowsOlderThanEachCutoffGo) {
     }
     EXPECT_GT(report_line(r.out, "height").deleted, 0);
     EXPECT_EQ(report_line(r.out, "snow").deleted, 0);
-    EXPECT_GE(find_line(lines(r.out), "     " + std::to_string(total) +
-                                          " records deleted from 3 tables"),
-              0)
+    EXPECT_GE(
+        find_line(lines(r.out), "     " + std::to_string(total) + " records deleted from 3 tables"),
+        0)
         << r.out;
     EXPECT_EQ(db.count("SELECT num_processed FROM PerfLog"), total);
 
@@ -77,11 +78,14 @@ TEST_F(TimePurgeTest, ExactlyTheRowsOlderThanEachCutoffGo) {
 
 TEST_F(TimePurgeTest, DateColumnsArePurgedInWholeDaysAndTimeColumnsInHours) {
     const std::string today = "timezone('UTC', now())::date";
-    db.sql("INSERT INTO PurgeDynData VALUES ('dailysummary', 'ObsDate   ', 25, 0), "
-           "('height', 'obstime', 0, 0);"
-           "INSERT INTO DailySummary SELECT 'AAAM1', 'PP', " + today + " - k, k "
-           "FROM generate_series(-1, 5) AS k;" +
-           observations("height", 5, 1));
+    db.sql(
+        "INSERT INTO PurgeDynData VALUES ('dailysummary', 'ObsDate   ', 25, 0), "
+        "('height', 'obstime', 0, 0);"
+        "INSERT INTO DailySummary SELECT 'AAAM1', 'PP', " +
+        today +
+        " - k, k "
+        "FROM generate_series(-1, 5) AS k;" +
+        observations("height", 5, 1));
     auto r = run();
     ASSERT_EQ(r.status, 0) << r.out << r.err;
 
@@ -107,8 +111,9 @@ TEST_F(TimePurgeTest, DateColumnsArePurgedInWholeDaysAndTimeColumnsInHours) {
 }
 
 TEST_F(TimePurgeTest, ATableTheDatabaseDoesNotKnowCountsButHasNoReportLine) {
-    db.sql("INSERT INTO PurgeDynData VALUES ('nosuchtable', 'obstime', 24, 24), "
-           "('height', 'nosuchcolumn', 24, 24), ('wind', 'obstime', 24, 24)");
+    db.sql(
+        "INSERT INTO PurgeDynData VALUES ('nosuchtable', 'obstime', 24, 24), "
+        "('height', 'nosuchcolumn', 24, 24), ('wind', 'obstime', 24, 24)");
     const auto r = run();
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     const auto out = lines(r.out);
@@ -121,9 +126,10 @@ TEST_F(TimePurgeTest, ATableTheDatabaseDoesNotKnowCountsButHasNoReportLine) {
 }
 
 TEST_F(TimePurgeTest, ANullRetentionStopsTheRunAtTheFetch) {
-    db.sql("INSERT INTO PurgeDynData VALUES ('height', 'obstime', 24, 24), "
-           "('wind', 'obstime', 24, NULL);" +
-           observations("height", 48, 1) + observations("wind", 48, 1));
+    db.sql(
+        "INSERT INTO PurgeDynData VALUES ('height', 'obstime', 24, 24), "
+        "('wind', 'obstime', 24, NULL);" +
+        observations("height", 48, 1) + observations("wind", 48, 1));
     const auto r = run();
     EXPECT_EQ(r.status, 1);
     const auto out = lines(r.out);
@@ -137,16 +143,17 @@ TEST_F(TimePurgeTest, ANullRetentionStopsTheRunAtTheFetch) {
 }
 
 TEST_F(TimePurgeTest, NamesThatCannotStandInAStatementAreSkippedAndDeleteNothing) {
-    db.sql("INSERT INTO PurgeDynData VALUES "
-           "('height--', 'obstime', 0, 0), "                    // would comment out the WHERE
-           "('height', 'obstime--', 0, 0), "
-           "('wind;drop', 'obstime', 0, 0), "
-           "('discharge', 'obs''time', 0, 0), "
-           "('averyveryverylongtablename', 'obstime', 0, 0), "  // longer than 19 characters
-           "('temperature', 'averylongcolumnname', 0, 0), "     // longer than 14 characters
-           "('  Wind  Speed', 'obstime', 0, 0);" +
-           observations("height", 10, 1) + observations("wind", 10, 1) +
-           observations("discharge", 10, 1) + observations("temperature", 10, 1));
+    db.sql(
+        "INSERT INTO PurgeDynData VALUES "
+        "('height--', 'obstime', 0, 0), "  // would comment out the WHERE
+        "('height', 'obstime--', 0, 0), "
+        "('wind;drop', 'obstime', 0, 0), "
+        "('discharge', 'obs''time', 0, 0), "
+        "('averyveryverylongtablename', 'obstime', 0, 0), "  // longer than 19 characters
+        "('temperature', 'averylongcolumnname', 0, 0), "     // longer than 14 characters
+        "('  Wind  Speed', 'obstime', 0, 0);" +
+        observations("height", 10, 1) + observations("wind", 10, 1) +
+        observations("discharge", 10, 1) + observations("temperature", 10, 1));
     const auto r = run();
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(db.count("SELECT count(*) FROM height"), 22);
@@ -154,16 +161,19 @@ TEST_F(TimePurgeTest, NamesThatCannotStandInAStatementAreSkippedAndDeleteNothing
     EXPECT_EQ(db.count("SELECT count(*) FROM discharge"), 22);
     EXPECT_EQ(db.count("SELECT count(*) FROM temperature"), 22);
     const auto out = lines(r.out);
-    EXPECT_GE(find_line(out, "Skipping PurgeDynData row: \"height--\" / \"obstime\" is not a plain "
-                             "table and column name"),
+    EXPECT_GE(find_line(out,
+                        "Skipping PurgeDynData row: \"height--\" / \"obstime\" is not a plain "
+                        "table and column name"),
               0)
         << r.out;
-    EXPECT_GE(find_line(out, "Skipping PurgeDynData row: table name averyveryverylongta... is "
-                             "longer than 19 characters"),
+    EXPECT_GE(find_line(out,
+                        "Skipping PurgeDynData row: table name averyveryverylongta... is "
+                        "longer than 19 characters"),
               0)
         << r.out;
-    EXPECT_GE(find_line(out, "Skipping PurgeDynData row of temperature: column name "
-                             "averylongcolum... is longer than 14 characters"),
+    EXPECT_GE(find_line(out,
+                        "Skipping PurgeDynData row of temperature: column name "
+                        "averylongcolum... is longer than 14 characters"),
               0)
         << r.out;
     // "  Wind  Speed" cleans to windspeed, a plain name the database does not know.

@@ -27,7 +27,10 @@ TEST(LowerTrim, KeepsGraphicCharactersLowerCased) {
     EXPECT_EQ(cleaned(""), "");
     EXPECT_EQ(cleaned("   "), "");
     EXPECT_EQ(cleaned("ABC     "), "abc");
-    EXPECT_EQ(cleaned("a\nb\x01" "c\x80\xff" "D;'"), "abcd;'");
+    EXPECT_EQ(cleaned("a\nb\x01"
+                      "c\x80\xff"
+                      "D;'"),
+              "abcd;'");
 }
 
 TEST(BinarySearch, FindsEveryElementOfASortedTable) {
@@ -63,7 +66,7 @@ TEST(BinarySearch, FindsEveryElementOfASortedTable) {
 }
 
 class CatalogTest : public ::testing::Test {
-protected:
+   protected:
     void SetUp() override {
         REQUIRE_TEST_SERVER();
         ASSERT_EQ(OpenDbms(db.name().c_str()), 0);
@@ -84,9 +87,10 @@ TEST_F(CatalogTest, LidInTableCountsLidColumnsByRelationName) {
 }
 
 TEST_F(CatalogTest, StationHsaComesFromLocationLoadedOnce) {
-    db.sql("INSERT INTO Location (lid, county, hsa, network, rfc, state, wfo, tzone) VALUES "
-           "('ABC', 'c', 'BOX', 'n', 'r', 'MA', 'BOX', 'EST'), "
-           "('LONGLID8', 'c', 'ALY', 'n', 'r', 'NY', 'ALY', 'EST')");
+    db.sql(
+        "INSERT INTO Location (lid, county, hsa, network, rfc, state, wfo, tzone) VALUES "
+        "('ABC', 'c', 'BOX', 'n', 'r', 'MA', 'BOX', 'EST'), "
+        "('LONGLID8', 'c', 'ALY', 'n', 'r', 'NY', 'ALY', 'EST')");
     char lid[16] = "ABC     ";
     char hsa[4] = "";
     int status = 0;

@@ -23,19 +23,25 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::vector<std::string> kTables = {"height", "discharge",    "precip",  "temperature",
-                                          "snow",   "wind",         "dailysummary", "dparadar"};
+const std::vector<std::string> kTables = {"height", "discharge", "precip",       "temperature",
+                                          "snow",   "wind",      "dailysummary", "dparadar"};
 
 // Every purged table's row count and a checksum of its remaining keys, in one text.
 std::string snapshot(const testsupport::TestDatabase& db) {
     std::string text;
     for (const std::string& t : kTables) {
-        text += db.sql("SELECT '" + t + "', count(*), md5(coalesce(string_agg(x::text, ',' ORDER BY "
-                       "x::text), '')) FROM " + t + " x") + "\n";
+        text += db.sql("SELECT '" + t +
+                       "', count(*), md5(coalesce(string_agg(x::text, ',' ORDER BY "
+                       "x::text), '')) FROM " +
+                       t + " x") +
+                "\n";
     }
     for (const std::string t : {"TextProduct", "VTECevent", "PerfLog"}) {
-        text += db.sql("SELECT '" + t + "', count(*), md5(coalesce(string_agg(x::text, ',' ORDER BY "
-                       "x::text), '')) FROM " + t + " x") + "\n";
+        text += db.sql("SELECT '" + t +
+                       "', count(*), md5(coalesce(string_agg(x::text, ',' ORDER BY "
+                       "x::text), '')) FROM " +
+                       t + " x") +
+                "\n";
     }
     return text;
 }
@@ -44,7 +50,8 @@ std::string snapshot(const testsupport::TestDatabase& db) {
 long sum_after(const std::string& out, const std::string& prefix) {
     long total = 0;
     for (const std::string& line : lines(out)) {
-        if (line.rfind(prefix, 0) == 0) total += std::stol(line.substr(prefix.size()));
+        if (line.rfind(prefix, 0) == 0)
+            total += std::stol(line.substr(prefix.size()));
     }
     return total;
 }
@@ -52,13 +59,13 @@ long sum_after(const std::string& out, const std::string& prefix) {
 }  // namespace
 
 class WholeRunTest : public PurgeTest {
-protected:
+   protected:
     void SetUp() override {
         PurgeTest::SetUp();
         testsupport::psql_file(db.name(), std::string(TREVANE_SOURCE_DIR) + "/sql/demo_data.sql");
         fs::create_directories(dir.path() / "grid");
-        for (const std::string& f : lines(db.sql(
-                 "SELECT grid_filename FROM DPARadar WHERE maxvald > 0.0 ORDER BY 1"))) {
+        for (const std::string& f :
+             lines(db.sql("SELECT grid_filename FROM DPARadar WHERE maxvald > 0.0 ORDER BY 1"))) {
             dir.write("grid/" + f, "grid");
         }
         // Rows lie on whole seconds relative to the load: let the clock pass the load's second
@@ -74,7 +81,8 @@ protected:
         testsupport::EnvChanges env = {{"trevane_backup_retention_use", "ON"},
                                        {"dpa_grid_dir", (dir.path() / "grid").string()},
                                        {"TZ", "Asia/Kolkata"}};
-        if (preview) env["trevane_preview"] = "ON";
+        if (preview)
+            env["trevane_preview"] = "ON";
         return env;
     }
 };
@@ -89,9 +97,9 @@ TEST_F(WholeRunTest, DeletesWhatTheRetentionRulesSayAwayFromUtc) {
             t == "dparadar"
                 ? "p.num_hours_host"
                 : "CASE WHEN l.hsa = 'BOX' THEN p.num_hours_host ELSE p.num_hours_backup END";
-        const std::string retention =
-            t == "dailysummary" ? "make_interval(days => ceil(" + hours + " / 24.0)::int)"
-                                : "make_interval(hours => " + hours + ")";
+        const std::string retention = t == "dailysummary"
+                                          ? "make_interval(days => ceil(" + hours + " / 24.0)::int)"
+                                          : "make_interval(hours => " + hours + ")";
         const std::string cutoff = t == "dailysummary" ? "(" + now + " - " + retention + ")::date"
                                                        : now + " - " + retention;
         const std::string join = t == "dparadar" ? "" : " LEFT JOIN Location l ON l.lid = x.lid";
@@ -100,7 +108,8 @@ TEST_F(WholeRunTest, DeletesWhatTheRetentionRulesSayAwayFromUtc) {
                                column + " >= " + cutoff);
     }
     const long long events = db.count(
-        "SELECT count(*) FROM VTECevent v WHERE producttime >= " + now + " - interval '30 days' "
+        "SELECT count(*) FROM VTECevent v WHERE producttime >= " + now +
+        " - interval '30 days' "
         "OR producttime = (SELECT max(producttime) FROM VTECevent w WHERE w.geoid = v.geoid AND "
         "w.office_id = v.office_id AND w.phenom = v.phenom AND w.signif = v.signif)");
     const long long versions = db.count(
@@ -110,9 +119,9 @@ TEST_F(WholeRunTest, DeletesWhatTheRetentionRulesSayAwayFromUtc) {
         "SELECT count(*) FROM r WHERE num_versions > 0 AND NOT EXISTS (SELECT 1 FROM b WHERE "
         "b.product_id = r.product_id AND r.producttime < b.producttime AND r.postingtime < "
         "b.postingtime)");
-    const long long grid_kept = db.count(
-        "SELECT count(*) FROM DPARadar WHERE maxvald > 0.0 AND obstime >= " + now +
-        " - interval '72 hours'");
+    const long long grid_kept =
+        db.count("SELECT count(*) FROM DPARadar WHERE maxvald > 0.0 AND obstime >= " + now +
+                 " - interval '72 hours'");
 
     const auto r = run(tokens(false));
     ASSERT_EQ(r.status, 0) << r.out << r.err;
@@ -137,7 +146,8 @@ TEST_F(WholeRunTest, APreviewChangesNothingAndCountsWhatTheRunThenDeletes) {
     const auto out = lines(preview.out);
     const int name_line = find_line(out, "database name = ");
     ASSERT_GE(name_line, 0);
-    EXPECT_EQ(out[name_line + 1], "Preview only: counting what would be deleted; nothing is deleted.");
+    EXPECT_EQ(out[name_line + 1],
+              "Preview only: counting what would be deleted; nothing is deleted.");
     const std::regex total(R"(\s*(\d+) records would be deleted from 8 tables)");
     bool found_total = false;
     for (const auto& line : out) found_total = found_total || std::regex_match(line, total);

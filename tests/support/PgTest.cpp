@@ -9,9 +9,8 @@
 namespace testsupport {
 
 void psql_file(const std::string& db, const std::string& path) {
-    const RunResult r = runProgram("/usr/bin/psql",
-                                   {"-X", "-q", "-v", "ON_ERROR_STOP=1", "-d", db, "-f", path}, {},
-                                   600);
+    const RunResult r = runProgram(
+        "/usr/bin/psql", {"-X", "-q", "-v", "ON_ERROR_STOP=1", "-d", db, "-f", path}, {}, 600);
     EXPECT_EQ(r.status, 0) << "psql failed on " << path << "\n" << r.err;
 }
 
@@ -23,19 +22,21 @@ std::string psql_literal(std::string_view value) {
     std::string out;
     for (const char c : value) {
         out += c;
-        if (c == '\'') out += '\'';
+        if (c == '\'')
+            out += '\'';
     }
     return out;
 }
 
 std::string psql(const std::string& db, std::string_view sql) {
-    const RunResult r = runProgram("/usr/bin/psql",
-                                   {"-X", "-q", "-A", "-t", "-v", "ON_ERROR_STOP=1", "-d", db, "-c",
-                                    std::string(sql)},
-                                   {}, 600);
+    const RunResult r = runProgram(
+        "/usr/bin/psql",
+        {"-X", "-q", "-A", "-t", "-v", "ON_ERROR_STOP=1", "-d", db, "-c", std::string(sql)}, {},
+        600);
     EXPECT_EQ(r.status, 0) << "psql failed on: " << sql << "\n" << r.err;
     std::string out = r.out;
-    if (!out.empty() && out.back() == '\n') out.pop_back();
+    if (!out.empty() && out.back() == '\n')
+        out.pop_back();
     return out;
 }
 
@@ -46,7 +47,9 @@ TestDatabase::TestDatabase() {
     psql("postgres", "CREATE DATABASE " + name_ + " TEMPLATE " + (tmpl ? tmpl : "template1"));
 }
 
-TestDatabase::~TestDatabase() { psql("postgres", "DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)"); }
+TestDatabase::~TestDatabase() {
+    psql("postgres", "DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)");
+}
 
 long long TestDatabase::count(std::string_view query) const {
     const std::string out = sql(query);

@@ -23,7 +23,7 @@ void psql_file(const std::string& db, const std::string& path);
 // A fresh database made from the harness's template (the schema of sql/schema.sql), dropped
 // when the object dies. Every test that changes data takes one of its own.
 class TestDatabase {
-public:
+   public:
     TestDatabase();
     ~TestDatabase();
     TestDatabase(const TestDatabase&) = delete;
@@ -37,16 +37,16 @@ public:
     // Environment that points a child process at this database through db_name.
     EnvChanges env() const;
 
-private:
+   private:
     std::string name_;
 };
 
 }  // namespace testsupport
 
 // Fails the test (instead of skipping it) when no server was started for it.
-#define REQUIRE_TEST_SERVER()                                                     \
-    do {                                                                          \
-        if (!::testsupport::haveTestServer()) {                                   \
+#define REQUIRE_TEST_SERVER()                                                        \
+    do {                                                                             \
+        if (!::testsupport::haveTestServer()) {                                      \
             FAIL() << "no test server: run the tests under scripts/with-test-db.sh"; \
-        }                                                                         \
+        }                                                                            \
     } while (0)

@@ -51,20 +51,23 @@ RunResult runProgram(const std::string& path, const std::vector<std::string>& ar
         const int in = open("/dev/null", O_RDONLY);
         const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (in < 0 || out < 0 || err < 0) _exit(126);
+        if (in < 0 || out < 0 || err < 0)
+            _exit(126);
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
         execve(path.c_str(), argv.data(), envp.data());
         _exit(127);
     }
-    if (pid < 0) return result;
+    if (pid < 0)
+        return result;
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
     int wstatus = 0;
     for (;;) {
         const pid_t done = waitpid(pid, &wstatus, WNOHANG);
-        if (done == pid) break;
+        if (done == pid)
+            break;
         if (std::chrono::steady_clock::now() > deadline) {
             kill(pid, SIGKILL);
             waitpid(pid, &wstatus, 0);

@@ -8,10 +8,10 @@
 namespace testsupport {
 
 struct RunResult {
-    int status = -1;      // exit status; 128 + signal number when killed by a signal
+    int status = -1;  // exit status; 128 + signal number when killed by a signal
     bool timedOut = false;
-    std::string out;      // everything written to standard output
-    std::string err;      // everything written to standard error
+    std::string out;  // everything written to standard output
+    std::string err;  // everything written to standard error
 };
 
 // Environment changes for a child: a value sets the variable, nullopt removes it.

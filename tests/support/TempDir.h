@@ -8,7 +8,7 @@ namespace testsupport {
 
 // A directory under /tmp that is removed with everything in it when the object dies.
 class TempDir {
-public:
+   public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -18,7 +18,7 @@ public:
     // Writes a file below the directory (byte for byte) and returns its full path.
     std::string write(std::string_view name, std::string_view contents) const;
 
-private:
+   private:
     std::filesystem::path path_;
 };
 
