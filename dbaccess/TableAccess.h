@@ -136,7 +136,7 @@ struct Table {
 template <class T>
 constexpr bool wellFormed(const T& t) {
     for (const auto& c : t.columns) {
-        if (c.name == nullptr || c.field == nullptr) return false;
+        if (c.name == nullptr) return false;  // a column left out of the initialiser
         if (c.kind == HostKind::Text && c.width > kMaxTextWidth) return false;
     }
     for (std::size_t k : t.key) {
