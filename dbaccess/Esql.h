@@ -152,16 +152,28 @@ const char* numberPlaceholders(const char* text, std::string& buffer);
 template <std::size_t K, std::size_t N>
 auto arg(const std::array<HostVar, N>& v) {
     const HostVar& h = v[K / 10];
-    if constexpr (K % 10 == 0) return h.type;
-    else if constexpr (K % 10 == 1) return static_cast<char*>(h.value);
-    else if constexpr (K % 10 == 2) return h.varcharsize;
-    else if constexpr (K % 10 == 3) return h.arrsize;
-    else if constexpr (K % 10 == 4) return h.offset;
-    else if constexpr (K % 10 == 5) return h.indType;
-    else if constexpr (K % 10 == 6) return static_cast<char*>(h.indValue);
-    else if constexpr (K % 10 == 7) return h.indVarcharsize;
-    else if constexpr (K % 10 == 8) return h.indArrsize;
-    else return h.indOffset;
+    // The ten arguments of one variable, in the order the runtime reads them.
+    if constexpr (K % 10 == 0) {
+        return h.type;
+    } else if constexpr (K % 10 == 1) {
+        return static_cast<char*>(h.value);
+    } else if constexpr (K % 10 == 2) {
+        return h.varcharsize;
+    } else if constexpr (K % 10 == 3) {
+        return h.arrsize;
+    } else if constexpr (K % 10 == 4) {
+        return h.offset;
+    } else if constexpr (K % 10 == 5) {
+        return h.indType;
+    } else if constexpr (K % 10 == 6) {
+        return static_cast<char*>(h.indValue);
+    } else if constexpr (K % 10 == 7) {
+        return h.indVarcharsize;
+    } else if constexpr (K % 10 == 8) {
+        return h.indArrsize;
+    } else {
+        return h.indOffset;
+    }
 }
 
 template <std::size_t NI, std::size_t NO, std::size_t... I, std::size_t... J>

@@ -52,8 +52,9 @@ struct CutoffKind {
     bool date_column;
     bool backup;
     const char* variable() const {
-        if (date_column)
+        if (date_column) {
             return backup ? "delete_date_backup" : "delete_date_host";
+        }
         return backup ? "delete_time_backup" : "delete_time_host";
     }
 };
@@ -143,8 +144,9 @@ DeleteOutcome delete_where(const char* table, const std::string& condition, bool
 
     esql::prepare("p_delete", statement.c_str());
     if (esql::sqlcode() < 0) {
-        if (echo)
+        if (echo) {
             std::printf("%s\n", statement.c_str());
+        }
         std::printf("PostgreSQL error %s preparing delete statement\n", esql::sqlstate().text);
         outcome.failed = true;
         return outcome;
@@ -156,8 +158,9 @@ DeleteOutcome delete_where(const char* table, const std::string& condition, bool
         esql::exec(esql::Kind::ExecutePrepared, "p_delete", esql::none, esql::none);
     }
     if (esql::sqlcode() < 0) {
-        if (echo)
+        if (echo) {
             std::printf("%s\n", statement.c_str());
+        }
         std::printf("PostgreSQL error %s deleting records\n", esql::sqlstate().text);
         outcome.failed = true;
         return outcome;
