@@ -66,7 +66,13 @@ TEST_F(TimePurgeTest, ExactlyTheRowsOlderThanEachCutoffGo) {
         find_line(lines(r.out), "     " + std::to_string(total) + " records deleted from 3 tables"),
         0)
         << r.out;
+    // The run's PerfLog row: the rows it deleted, and its elapsed time in seconds.
     EXPECT_EQ(db.count("SELECT num_processed FROM PerfLog"), total);
+    const auto out = lines(r.out);
+    const int elapsed = find_line(out, "Elapsed Time = ");
+    ASSERT_GE(elapsed, 0);
+    EXPECT_EQ(db.count("SELECT elapsed_time FROM PerfLog"),
+              std::stol(out[elapsed].substr(std::string("Elapsed Time = ").size())));
 
     // Nothing is left to delete the second time.
     const auto again = run();
