@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets of tests/fuzz with clang (AddressSanitizer and UBSan, the whole
+# tree instrumented) in build-fuzz and runs each for FUZZ_SECONDS seconds (default 30) over its
+# corpus in tests/fuzz/corpus/<target>/. New inputs that add coverage are merged into that
+# corpus (each at most FUZZ_MAX_LEN bytes, default 1024). Fails when a target finds a crash, a
+# leak or undefined behaviour; the input that did it is left in build-fuzz/artifacts/.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+seconds=${FUZZ_SECONDS:-30}
+max_len=${FUZZ_MAX_LEN:-1024}
+jobs=${JOBS:-2}
+targets=(fuzz_tokens fuzz_time_text fuzz_lower_trim fuzz_parse_unique)
+
+echo "== build fuzz targets (clang)"
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTREVANE_FUZZ=ON -DTREVANE_TESTS=OFF >/dev/null
+cmake --build build-fuzz -j"$jobs" --target "${targets[@]}"
+
+artifacts="$root/build-fuzz/artifacts"
+mkdir -p "$artifacts"
+work=$(mktemp -d /tmp/trevane-fuzz.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+failed=0
+summary=()
+for t in "${targets[@]}"; do
+  corpus="$root/tests/fuzz/corpus/$t"
+  mkdir -p "$corpus" "$work/$t"
+  echo "== fuzz $t for ${seconds}s"
+  status=0
+  "build-fuzz/tests/fuzz/$t" "$work/$t" "$corpus" -max_total_time="$seconds" -max_len="$max_len" \
+    -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$artifacts/$t-" \
+    >"$work/$t.log" 2>&1 || status=$?
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/$t.log" | tail -1)
+  if [ "$status" -ne 0 ]; then
+    failed=1
+    tail -n 60 "$work/$t.log"
+    summary+=("$t: FAILED (status $status) after ${runs:-?} executions")
+    continue
+  fi
+  # Keep the corpus small: only the new inputs that add coverage join it.
+  "build-fuzz/tests/fuzz/$t" -merge=1 -max_len="$max_len" "$corpus" "$work/$t" \
+    >"$work/$t.merge.log" 2>&1 || true
+  summary+=("$t: ${runs:-?} executions, no failure; corpus $(find "$corpus" -type f | wc -l) inputs")
+done
+
+echo "== fuzz summary"
+printf '%s\n' "${summary[@]}"
+exit "$failed"
