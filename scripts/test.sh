@@ -31,3 +31,9 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1 \
 LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0" \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   scripts/with-test-db.sh ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+echo "== fuzz (${FUZZ_SECONDS:-30}s per target)"
+scripts/fuzz.sh
+
+echo "== trevane over the demo data under valgrind"
+scripts/valgrind-run.sh build
