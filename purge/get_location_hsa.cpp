@@ -67,3 +67,9 @@ void get_location_hsa(char* lid, char* hsa, int* status) {
         binary_search(ptloc.data(), key, nloc, sizeof(Station), compare_char));
     std::snprintf(hsa, 4, "%s", found ? found->hsa : "   ");
 }
+
+void free_location_hsa_table() {
+    std::vector<Station>().swap(ptloc);
+    nloc = 0;
+    first = 1;
+}

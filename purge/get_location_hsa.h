@@ -8,3 +8,6 @@ inline constexpr int kLocationTableNotLoaded = 98;
 // bytes) into `hsa` (4 bytes); three blanks when the station is unknown. `status` is 99, or 98
 // when the station table could not be loaded at this call. Location is read once per run.
 void get_location_hsa(char* lid, char* hsa, int* status);
+
+// Releases the station table; the next lookup loads Location again.
+void free_location_hsa_table();

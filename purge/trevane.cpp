@@ -12,6 +12,7 @@
 #include "PurgeVTECevent.h"
 #include "get_admin_hsa.h"
 #include "get_apps_defaults.h"
+#include "get_location_hsa.h"
 #include "purge_mode.h"
 #include "wr2perflog.h"
 
@@ -108,6 +109,7 @@ int trevane_run() {
     decide_retention(run);
 
     const StepResult purged = purge_tables(run);
+    free_location_hsa_table();
     if (purged.stop) {
         std::fflush(nullptr);
         return purged.exit_status;

@@ -70,8 +70,12 @@ class CatalogTest : public ::testing::Test {
     void SetUp() override {
         REQUIRE_TEST_SERVER();
         ASSERT_EQ(OpenDbms(db.name().c_str()), 0);
+        free_location_hsa_table();
     }
-    void TearDown() override { CloseDbms(); }
+    void TearDown() override {
+        free_location_hsa_table();
+        CloseDbms();
+    }
     testsupport::TestDatabase db;
 };
 
