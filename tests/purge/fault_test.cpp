@@ -3,8 +3,12 @@
 // happens, trevane reports the failing step, ends with its own status (never a signal), keeps
 // every delete made before the fault, and the next run finishes the work.
 
+#include <signal.h>
+
 #include <chrono>
+#include <fstream>
 #include <future>
+#include <regex>
 #include <string>
 #include <thread>
 
@@ -51,9 +55,132 @@ void expect_own_exit(const RunResult& r) {
     EXPECT_LT(r.status, 128) << "killed by signal " << r.status - 128 << "\n" << r.out << r.err;
 }
 
+// A PostgreSQL cluster of this test alone (scripts/pg-cluster.sh in a temporary directory), for
+// faults that would disturb the other tests: the server itself going away. Stopped at the end.
+class PrivateCluster {
+public:
+    PrivateCluster() { start(); }
+    ~PrivateCluster() {
+        testsupport::runProgram(script(), {"stop", dir_.path().string()}, {}, 120);
+    }
+    PrivateCluster(const PrivateCluster&) = delete;
+    PrivateCluster& operator=(const PrivateCluster&) = delete;
+
+    // (Re)starts the server; the socket's port changes with every start.
+    void start() {
+        const RunResult r = testsupport::runProgram(script(), {"start", dir_.path().string()}, {}, 180);
+        ASSERT_EQ(r.status, 0) << r.out << r.err;
+        const std::string env = testsupport::readFile(dir_.path() / "env");
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(env, m, std::regex("PGPORT=([0-9]+)"))) << env;
+        port_ = m[1];
+    }
+    // Stops the server at once, as a crash would: SIGQUIT to the postmaster.
+    void stop_immediately() {
+        std::ifstream pidfile(dir_.path() / "data" / "postmaster.pid");
+        pid_t pid = 0;
+        pidfile >> pid;
+        ASSERT_GT(pid, 0);
+        ASSERT_EQ(kill(pid, SIGQUIT), 0);
+        for (int i = 0; i < 600 && kill(pid, 0) == 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+    // Environment that points a client at this cluster.
+    testsupport::EnvChanges env() const {
+        return {{"PGHOST", dir_.path().string()}, {"PGPORT", port_}, {"PGUSER", "postgres"}};
+    }
+    // Runs SQL through psql in database `db` of this cluster.
+    std::string sql(const std::string& db, const std::string& text) const {
+        const RunResult r = testsupport::runProgram(
+            "/usr/bin/psql", {"-X", "-q", "-A", "-t", "-v", "ON_ERROR_STOP=1", "-d", db, "-c", text},
+            env(), 300);
+        EXPECT_EQ(r.status, 0) << text << "\n" << r.err;
+        std::string out = r.out;
+        if (!out.empty() && out.back() == '\n') out.pop_back();
+        return out;
+    }
+
+private:
+    static std::string script() { return std::string(TREVANE_SOURCE_DIR) + "/scripts/pg-cluster.sh"; }
+    testsupport::TempDir dir_;
+    std::string port_;
+};
+
 }  // namespace
 
 class FaultTest : public PurgeTest {};
+
+// The server stops in immediate mode while trevane deletes from one table. The run reports the
+// lost connection and ends with status 1; after the server is back, every delete committed
+// before the stop is there, the interrupted one took nothing, and the next run completes.
+TEST(TrevaneFaults, ServerStoppedInTheMiddleOfThePurge) {
+    PrivateCluster cluster;
+    const std::string db = "purge_crash";
+    cluster.sql("postgres", "CREATE DATABASE " + db);
+    const RunResult schema = testsupport::runProgram(
+        "/usr/bin/psql",
+        {"-X", "-q", "-v", "ON_ERROR_STOP=1", "-d", db, "-f",
+         std::string(TREVANE_SOURCE_DIR) + "/sql/schema.sql"},
+        cluster.env(), 300);
+    ASSERT_EQ(schema.status, 0) << schema.err;
+    cluster.sql(db, "INSERT INTO PurgeDynData VALUES ('height', 'obstime', 24, 24), "
+                    "('precip', 'obstime', 24, 24), ('wind', 'obstime', 24, 24);" +
+                        hourly("height", 48) + hourly("precip", 48) + hourly("wind", 48) +
+                        "CREATE FUNCTION slow_delete() RETURNS trigger LANGUAGE plpgsql AS "
+                        "$$ BEGIN PERFORM pg_sleep(60); RETURN NULL; END $$;"
+                        "CREATE TRIGGER precip_slow BEFORE DELETE ON precip "
+                        "FOR EACH STATEMENT EXECUTE FUNCTION slow_delete();");
+
+    auto trevane_env = [&] {
+        testsupport::EnvChanges env = cluster.env();
+        for (const char* unset : {"APPS_DEFAULTS", "APPS_DEFAULTS_USER", "APPS_DEFAULTS_PROG",
+                                  "APPS_DEFAULTS_SITE", "PG_DBPATH", "trevane_preview",
+                                  "trevane_backup_retention_use", "dpa_grid_dir"}) {
+            env[unset] = std::nullopt;
+        }
+        env["db_name"] = db;
+        return env;
+    };
+    auto run = std::async(std::launch::async, [&] {
+        return testsupport::runProgram(testsupport::builtProgram("trevane"), {}, trevane_env(), 120);
+    });
+    // Once the delete from precip runs (and the earlier commit has reached the log), stop.
+    cluster.sql(
+        "postgres",
+        "DO $$ BEGIN FOR i IN 1..600 LOOP PERFORM pg_stat_clear_snapshot(); "
+        "IF EXISTS (SELECT 1 FROM pg_stat_activity WHERE state = 'active' AND "
+        "query LIKE 'DELETE FROM precip %') THEN PERFORM pg_sleep(1); RETURN; END IF; "
+        "PERFORM pg_sleep(0.05); END LOOP; RAISE EXCEPTION 'no delete from precip'; END $$");
+    cluster.stop_immediately();
+    const RunResult r = run.get();
+
+    expect_own_exit(r);
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    const auto out = lines(r.out);
+    EXPECT_EQ(report_line(r.out, "height").deleted, 48) << r.out;
+    EXPECT_GE(find_line(out, "PostgreSQL error 57P02 deleting records"), 0) << r.out;
+    ASSERT_FALSE(out.empty());
+    EXPECT_EQ(out.back(), "PostgreSQL error 57P02 from purgedyn_cursor fetch") << r.out;
+
+    cluster.start();
+    EXPECT_EQ(cluster.sql(db, "SELECT count(*) FROM height"), "50");
+    EXPECT_EQ(cluster.sql(db, "SELECT count(*) FROM precip"), "98");
+    EXPECT_EQ(cluster.sql(db, "SELECT count(*) FROM wind"), "98");
+    EXPECT_EQ(cluster.sql(db, "SELECT count(*) FROM PerfLog"), "0");
+
+    cluster.sql(db, "DROP TRIGGER precip_slow ON precip");
+    const RunResult again =
+        testsupport::runProgram(testsupport::builtProgram("trevane"), {}, trevane_env(), 120);
+    expect_own_exit(again);
+    ASSERT_EQ(again.status, 0) << again.out << again.err;
+    EXPECT_EQ(report_line(again.out, "height").deleted, 0);
+    EXPECT_EQ(report_line(again.out, "precip").deleted, 48);
+    EXPECT_EQ(report_line(again.out, "wind").deleted, 48);
+    EXPECT_EQ(cluster.sql(db, "SELECT count(*) FROM precip") + " " +
+                  cluster.sql(db, "SELECT count(*) FROM wind"),
+              "50 50");
+}
 
 // The backend is terminated while it deletes from one table. The deletes committed before it
 // stay done, the failure of that delete and of the next fetch are reported, the run stops with
