@@ -48,11 +48,17 @@ void resolve(const std::string& name) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    char path[] = "/tmp/fuzz_tokens.XXXXXX";
-    const int fd = mkstemp(path);
+    // A file in memory when the system offers one: the file is rewritten for every input.
+    char path[] = "/dev/shm/fuzz_tokens.XXXXXX";
+    char fallback[] = "/tmp/fuzz_tokens.XXXXXX";
+    int fd = mkstemp(path);
+    token_file = path;
+    if (fd < 0) {
+        fd = mkstemp(fallback);
+        token_file = fallback;
+    }
     if (fd < 0) std::abort();
     close(fd);
-    token_file = path;
     std::atexit([] { unlink(token_file.c_str()); });
     setenv("APPS_DEFAULTS", token_file.c_str(), 1);
     unsetenv("APPS_DEFAULTS_USER");
