@@ -9,7 +9,7 @@ packages=(
   postgresql postgresql-contrib
   libgtest-dev
   clang libclang-rt-14-dev
-  valgrind
+  valgrind time
   man-db groff-base
   dpkg-dev file
 )
