@@ -18,9 +18,11 @@ int SelectAdminCount(const char* where);
 int PutAdmin(const Admin* record);
 // The same as PutAdmin, reporting under its own name.
 int InsertAdmin(const Admin* record);
-// Sets every column of the selected rows from the record: 0 (also when none matched) or the SQL code.
+// Sets every column of the selected rows from the record: 0 (also when none matched) or the SQL
+// code.
 int UpdateAdmin(const Admin* record, const char* where);
-// Deletes the selected rows (all without a where clause): 0 (also when none matched) or the SQL code.
+// Deletes the selected rows (all without a where clause): 0 (also when none matched) or the SQL
+// code.
 int DeleteAdmin(const char* where);
 // UpdateAdmin of newRecord over the row with oldRecord's key.
 int UpdateAdminByRecord(const Admin* newRecord, const Admin* oldRecord);

@@ -7,45 +7,69 @@ dbaccess::ModuleState state;
 const auto& table = dbaccess::kDPARadarTable;
 }  // namespace
 
-DPARadar* GetDPARadar(const char* where) { return dbaccess::select(table, state, dbaccess::kGetCursor, where); }
+DPARadar* GetDPARadar(const char* where) {
+    return dbaccess::select(table, state, dbaccess::kGetCursor, where);
+}
 
 DPARadar* SelectDPARadar(const char* where) {
     return dbaccess::select(table, state, dbaccess::kSelectCursor, where);
 }
 
-int SelectDPARadarCount(const char* where) { return dbaccess::count(table, state, where); }
+int SelectDPARadarCount(const char* where) {
+    return dbaccess::count(table, state, where);
+}
 
-int PutDPARadar(const DPARadar* record) { return dbaccess::insert(table, state, "Put", record); }
+int PutDPARadar(const DPARadar* record) {
+    return dbaccess::insert(table, state, "Put", record);
+}
 
-int InsertDPARadar(const DPARadar* record) { return dbaccess::insert(table, state, "Insert", record); }
+int InsertDPARadar(const DPARadar* record) {
+    return dbaccess::insert(table, state, "Insert", record);
+}
 
 int UpdateDPARadar(const DPARadar* record, const char* where) {
     return dbaccess::update(table, state, record, where);
 }
 
-int DeleteDPARadar(const char* where) { return dbaccess::remove(table, state, where); }
+int DeleteDPARadar(const char* where) {
+    return dbaccess::remove(table, state, where);
+}
 
 int UpdateDPARadarByRecord(const DPARadar* newRecord, const DPARadar* oldRecord) {
     return dbaccess::updateByRecord(table, state, newRecord, oldRecord);
 }
 
-int InsertOrUpdateDPARadar(const DPARadar* record) { return dbaccess::insertOrUpdate(table, state, record); }
+int InsertOrUpdateDPARadar(const DPARadar* record) {
+    return dbaccess::insertOrUpdate(table, state, record);
+}
 
 int InsertIfUniqueDPARadar(const DPARadar* record, bool* inserted) {
     return dbaccess::insertIfUnique(table, state, record, inserted);
 }
 
-int DeleteDPARadarByRecord(const DPARadar* record) { return dbaccess::removeByRecord(table, state, record); }
+int DeleteDPARadarByRecord(const DPARadar* record) {
+    return dbaccess::removeByRecord(table, state, record);
+}
 
-int DPARadarExists(const DPARadar* record) { return dbaccess::exists(table, state, record); }
+int DPARadarExists(const DPARadar* record) {
+    return dbaccess::exists(table, state, record);
+}
 
 void GetDPARadarPrimaryKeyWhereString(const DPARadar* record, char* buffer) {
-    if (record == nullptr || buffer == nullptr) return;
+    if (record == nullptr || buffer == nullptr) {
+        return;
+    }
     dbaccess::keyCondition(table, *record, buffer);
 }
 
-void FreeDPARadar(DPARadar* first) { dbaccess::detail::freeRecords(first); }
+void FreeDPARadar(DPARadar* first) {
+    dbaccess::detail::freeRecords(first);
+}
 
-DbStatus* GetDPARadarDbStatus() { return &state.status; }
+DbStatus* GetDPARadarDbStatus() {
+    return &state.status;
+}
 
-void SetDPARadarErrorLogging(int on) { state.errorLoggingOn = on; }
+void SetDPARadarErrorLogging(int on) {
+    state.errorLoggingOn = on;
+}

@@ -1,9 +1,9 @@
 #pragma once
 
-// Rows of the table DPARadar as DPARadar records: select, count, insert, update, delete and key tests.
-// Every operation leaves its outcome in the module's status (GetDPARadarDbStatus) and, while error
-// logging is on, reports a failed statement in three lines on standard error. Where clauses are
-// appended verbatim (WHERE and ORDER BY included); null or empty means every row.
+// Rows of the table DPARadar as DPARadar records: select, count, insert, update, delete and key
+// tests. Every operation leaves its outcome in the module's status (GetDPARadarDbStatus) and, while
+// error logging is on, reports a failed statement in three lines on standard error. Where clauses
+// are appended verbatim (WHERE and ORDER BY included); null or empty means every row.
 
 #include "DbRecords.h"
 #include "DbmsUtils.h"
@@ -18,9 +18,11 @@ int SelectDPARadarCount(const char* where);
 int PutDPARadar(const DPARadar* record);
 // The same as PutDPARadar, reporting under its own name.
 int InsertDPARadar(const DPARadar* record);
-// Sets every column of the selected rows from the record: 0 (also when none matched) or the SQL code.
+// Sets every column of the selected rows from the record: 0 (also when none matched) or the SQL
+// code.
 int UpdateDPARadar(const DPARadar* record, const char* where);
-// Deletes the selected rows (all without a where clause): 0 (also when none matched) or the SQL code.
+// Deletes the selected rows (all without a where clause): 0 (also when none matched) or the SQL
+// code.
 int DeleteDPARadar(const char* where);
 // UpdateDPARadar of newRecord over the row with oldRecord's key.
 int UpdateDPARadarByRecord(const DPARadar* newRecord, const DPARadar* oldRecord);
@@ -34,7 +36,8 @@ int DeleteDPARadarByRecord(const DPARadar* record);
 int DPARadarExists(const DPARadar* record);
 // Writes the record's key condition (quotes in text keys doubled) into a buffer of 8192 bytes.
 void GetDPARadarPrimaryKeyWhereString(const DPARadar* record, char* buffer);
-// Releases a list returned by GetDPARadar or SelectDPARadar, from its first record; null does nothing.
+// Releases a list returned by GetDPARadar or SelectDPARadar, from its first record; null does
+// nothing.
 void FreeDPARadar(DPARadar* first);
 // The module's status of its last statement; owned by the module.
 DbStatus* GetDPARadarDbStatus();

@@ -30,8 +30,8 @@ struct Admin {
 
 struct DPARadar {
     Node node;
-    char radid[4];          // key
-    timestamp obstime;      // key
+    char radid[4];      // key
+    timestamp obstime;  // key
     short minoff;
     float maxvalh;
     float maxvald;

@@ -22,9 +22,13 @@ void initDbStatus(DbStatus* status) {
                   ca.sqlerrm.sqlerrmc);
 }
 
-void setDbStatusRowsAffected(DbStatus* status, int rows) { status->rowsAffected = rows; }
+void setDbStatusRowsAffected(DbStatus* status, int rows) {
+    status->rowsAffected = rows;
+}
 
-void setDbStatusSqlCommand(DbStatus* status, int command) { status->sqlCommand = command; }
+void setDbStatusSqlCommand(DbStatus* status, int command) {
+    status->sqlCommand = command;
+}
 
 int IsNull(int type, const void* value) {
     if (type > TIMESTAMP) {
@@ -41,13 +45,17 @@ int SetNull(int type, void* value) {
     return 0;
 }
 
-int indicatesNull(int indicator) { return indicator < 0 ? 1 : 0; }
+int indicatesNull(int indicator) {
+    return indicator < 0 ? 1 : 0;
+}
 
 int setNullIfIndicated(int indicator, int type, void* value) {
     return indicatesNull(indicator) ? SetNull(type, value) : 0;
 }
 
-int getIndicator(int type, const void* value) { return IsNull(type, value) == 0 ? 0 : -1; }
+int getIndicator(int type, const void* value) {
+    return IsNull(type, value) == 0 ? 0 : -1;
+}
 
 namespace {
 
@@ -76,12 +84,16 @@ constexpr TableEntry kForecastTables[] = {
 template <std::size_t N>
 const char* lookUp(const TableEntry (&entries)[N], char letter) {
     for (const TableEntry& e : entries) {
-        if (e.letter == letter) return e.table;
+        if (e.letter == letter) {
+            return e.table;
+        }
     }
     return nullptr;
 }
 
-void setName(char* tableName, const char* name) { std::snprintf(tableName, 17, "%s", name); }
+void setName(char* tableName, const char* name) {
+    std::snprintf(tableName, 17, "%s", name);
+}
 
 bool processedStoredAsObserved() {
     static const char token[] = "shef_procobs";
@@ -96,9 +108,15 @@ bool processedStoredAsObserved() {
 }  // namespace
 
 void getTableName(const char* pe, const char* ts, char* tableName) {
-    if (pe == nullptr) pe = "";
-    if (ts == nullptr) ts = "";
-    if (tableName == nullptr) return;
+    if (pe == nullptr) {
+        pe = "";
+    }
+    if (ts == nullptr) {
+        ts = "";
+    }
+    if (tableName == nullptr) {
+        return;
+    }
 
     const char kind = ts[0];
     const bool observed = kind == 'R' || (kind == 'P' && processedStoredAsObserved());
@@ -107,8 +125,7 @@ void getTableName(const char* pe, const char* ts, char* tableName) {
     } else if (kind == 'C') {
         setName(tableName, "contingencyvalue");
     } else if (observed) {
-        const char letter =
-            static_cast<char>(std::tolower(static_cast<unsigned char>(pe[0])));
+        const char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(pe[0])));
         const char* table = pe[0] == '\0' ? nullptr : lookUp(kObservationTables, letter);
         if (table == nullptr) {
             std::printf("Error finding table name match for pe, ts = %s %s\n", pe, ts);
@@ -118,16 +135,21 @@ void getTableName(const char* pe, const char* ts, char* tableName) {
                 case 'A':
                 case 'D':
                 case 'E':
-                case 'L': setName(tableName, "pressure"); break;
-                case 'P': setName(tableName, "rawpp"); break;
-                default: setName(tableName, "rawpc"); break;
+                case 'L':
+                    setName(tableName, "pressure");
+                    break;
+                case 'P':
+                    setName(tableName, "rawpp");
+                    break;
+                default:
+                    setName(tableName, "rawpc");
+                    break;
             }
         } else {
             setName(tableName, table);
         }
     } else if (kind == 'F') {
-        const char letter =
-            static_cast<char>(std::tolower(static_cast<unsigned char>(pe[0])));
+        const char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(pe[0])));
         const char* table = pe[0] == '\0' ? nullptr : lookUp(kForecastTables, letter);
         setName(tableName, table != nullptr ? table : "fcstother");
     } else {
@@ -151,7 +173,9 @@ void formatValue(char* out, std::size_t outSize, bool bounded, const char* forma
 
 int dataToString(const void* value, int type, char* out, std::size_t outSize, bool bounded,
                  const char* format, const char* nullText) {
-    if (value == nullptr || out == nullptr || (bounded && outSize == 0)) return 0;
+    if (value == nullptr || out == nullptr || (bounded && outSize == 0)) {
+        return 0;
+    }
     if (IsNull(type, value) == 1) {
         const char* text = nullText != nullptr ? nullText : "";
         if (bounded) {
@@ -161,7 +185,9 @@ int dataToString(const void* value, int type, char* out, std::size_t outSize, bo
         }
         return 0;
     }
-    if (format == nullptr) return 0;
+    if (format == nullptr) {
+        return 0;
+    }
     switch (type) {
         case CHAR:
             formatValue(out, outSize, bounded, format,
@@ -171,7 +197,9 @@ int dataToString(const void* value, int type, char* out, std::size_t outSize, bo
             formatValue(out, outSize, bounded, format,
                         static_cast<int>(*static_cast<const short*>(value)));
             return 1;
-        case INT: formatValue(out, outSize, bounded, format, *static_cast<const int*>(value)); return 1;
+        case INT:
+            formatValue(out, outSize, bounded, format, *static_cast<const int*>(value));
+            return 1;
         case FLOAT:
             formatValue(out, outSize, bounded, format,
                         static_cast<double>(*static_cast<const float*>(value)));
@@ -179,14 +207,14 @@ int dataToString(const void* value, int type, char* out, std::size_t outSize, bo
         case DOUBLE:
             formatValue(out, outSize, bounded, format, *static_cast<const double*>(value));
             return 1;
-        default: return 0;
+        default:
+            return 0;
     }
 }
 
 }  // namespace
 
-int DataToString(const void* value, int type, char* out, const char* format,
-                 const char* nullText) {
+int DataToString(const void* value, int type, char* out, const char* format, const char* nullText) {
     return dataToString(value, type, out, 0, false, format, nullText);
 }
 
@@ -196,10 +224,14 @@ int DataToString(const void* value, int type, char* out, std::size_t outSize, co
 }
 
 char* AllocateAndCopyTextValue(char* buffer, const char* text) {
-    if (text == nullptr) text = "";
+    if (text == nullptr) {
+        text = "";
+    }
     const std::size_t size = std::strlen(text) + 1;
     char* block = static_cast<char*>(std::realloc(buffer, size));
-    if (block == nullptr) return nullptr;
+    if (block == nullptr) {
+        return nullptr;
+    }
     std::memset(block, 0, size);
     std::memcpy(block, text, size - 1);
     return block;

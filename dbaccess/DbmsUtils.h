@@ -62,8 +62,7 @@ void getTableName(const char* pe, const char* ts, char* tableName);
 // Writes a host value of a type code (1, 3, 5, 12, 13) into out with a printf format taking an
 // int (codes 1, 3, 5) or a double (12, 13): 1. A null value writes nullText: 0. Other codes
 // write nothing: 0. out must have room for the formatted text.
-int DataToString(const void* value, int type, char* out, const char* format,
-                 const char* nullText);
+int DataToString(const void* value, int type, char* out, const char* format, const char* nullText);
 // The same, writing at most outSize bytes (the text is cut and stays terminated).
 int DataToString(const void* value, int type, char* out, std::size_t outSize, const char* format,
                  const char* nullText);

@@ -12,7 +12,9 @@ const char* numberPlaceholders(const char* text, std::string& buffer) {
     char quote = '\0';
     for (const char* p = text; *p != '\0'; ++p) {
         if (quote != '\0') {
-            if (*p == quote) quote = '\0';
+            if (*p == quote) {
+                quote = '\0';
+            }
             buffer += *p;
         } else if (*p == '\'' || *p == '"') {
             quote = *p;
@@ -51,13 +53,17 @@ bool connect(const char* target) {
     return ECPGconnect(__LINE__, kInformixCompat, target, nullptr, nullptr, nullptr, 1);
 }
 
-bool disconnect() { return ECPGdisconnect(__LINE__, "CURRENT"); }
+bool disconnect() {
+    return ECPGdisconnect(__LINE__, "CURRENT");
+}
 
 bool prepare(const char* name, const char* text) {
     return ECPGprepare(__LINE__, nullptr, false, name, text);
 }
 
-bool executeImmediate(const char* text) { return exec(Kind::Immediate, text, none, none); }
+bool executeImmediate(const char* text) {
+    return exec(Kind::Immediate, text, none, none);
+}
 
 bool openPreparedCursor(const char* declareText, const char* preparedName, Options opt) {
     // The runtime misreads a "?" that ends the text (it swallows one character past it), so

@@ -15,7 +15,6 @@
 #include <array>
 #include <cstddef>
 #include <string>
-#include <string>
 #include <string_view>
 #include <type_traits>
 #include <utility>
@@ -46,8 +45,12 @@ struct TimestampRef {
 struct DateRef {
     date& value;
 };
-inline TimestampRef ts(timestamp& v) { return {v}; }
-inline DateRef pgdate(date& v) { return {v}; }
+inline TimestampRef ts(timestamp& v) {
+    return {v};
+}
+inline DateRef pgdate(date& v) {
+    return {v};
+}
 
 template <class T>
 struct HostType;  // no definition: an unsupported host type fails to compile
@@ -95,7 +98,9 @@ HostVar var(char (&v)[N]) {
 inline HostVar var(TimestampRef r) {
     return detail::plain(ECPGt_timestamp, &r.value, 1, sizeof(timestamp));
 }
-inline HostVar var(DateRef r) { return detail::plain(ECPGt_date, &r.value, 1, sizeof(date)); }
+inline HostVar var(DateRef r) {
+    return detail::plain(ECPGt_date, &r.value, 1, sizeof(date));
+}
 
 // A host variable with its indicator (negative for SQL null).
 template <class T>
@@ -110,7 +115,9 @@ inline HostVar text(char* v, std::size_t size) {
 }
 
 // Adds an indicator to a host variable built elsewhere.
-inline HostVar indicated(HostVar h, int& ind) { return detail::withIndicator(h, ind); }
+inline HostVar indicated(HostVar h, int& ind) {
+    return detail::withIndicator(h, ind);
+}
 
 // A text spliced verbatim into the statement in place of its placeholder, such as the text of
 // a prepared statement in "declare ... cursor with hold for ?".
@@ -118,7 +125,9 @@ inline HostVar statementText(char* text) {
     return detail::plain(ECPGt_char_variable, text, 1, 1);
 }
 
-inline HostVar to_host(HostVar h) { return h; }
+inline HostVar to_host(HostVar h) {
+    return h;
+}
 template <class T>
 HostVar to_host(T&& v) {
     return var(std::forward<T>(v));
@@ -133,9 +142,9 @@ auto vars(V&&... v) {
 inline constexpr std::array<HostVar, 0> none{};
 
 enum class Kind : int {
-    Normal = ECPGst_normal,               // the text itself is the statement
-    ExecutePrepared = ECPGst_execute,     // the text names a prepared statement
-    Immediate = ECPGst_exec_immediate,    // the text is run at once, without host variables
+    Normal = ECPGst_normal,             // the text itself is the statement
+    ExecutePrepared = ECPGst_execute,   // the text names a prepared statement
+    Immediate = ECPGst_exec_immediate,  // the text is run at once, without host variables
 };
 
 struct Options {
@@ -184,9 +193,9 @@ bool doCall(Kind kind, const char* text, const std::array<HostVar, NI>& in,
     if (opt.questionMarks && kind == Kind::Normal && NI > 0) {
         text = numberPlaceholders(text, numbered);
     }
-    return ECPGdo(__LINE__, kInformixCompat, opt.forceIndicator ? 1 : 0, nullptr,
-                  opt.questionMarks, static_cast<int>(kind), text, arg<I>(in)..., ECPGt_EOIT,
-                  arg<J>(out)..., ECPGt_EORT);
+    return ECPGdo(__LINE__, kInformixCompat, opt.forceIndicator ? 1 : 0, nullptr, opt.questionMarks,
+                  static_cast<int>(kind), text, arg<I>(in)..., ECPGt_EOIT, arg<J>(out)...,
+                  ECPGt_EORT);
 }
 }  // namespace detail
 
@@ -199,10 +208,16 @@ bool exec(Kind kind, const char* text, const std::array<HostVar, NI>& in,
 }
 
 // The runtime's communication area (sqlca): status code, SQLSTATE, message, rows processed.
-inline sqlca_t& area() { return *ECPGget_sqlca(); }
-inline long sqlcode() { return area().sqlcode; }
+inline sqlca_t& area() {
+    return *ECPGget_sqlca();
+}
+inline long sqlcode() {
+    return area().sqlcode;
+}
 // Rows processed by the last statement.
-inline long rowsProcessed() { return area().sqlerrd[2]; }
+inline long rowsProcessed() {
+    return area().sqlerrd[2];
+}
 
 // The five-character SQLSTATE of the last statement, terminated.
 struct SqlState {
@@ -233,7 +248,7 @@ void raise(long code, const char* state, const char* message);
 // Closes a cursor when it goes out of scope, unless release() was called; the communication
 // area is kept as it was, so a failure reported before the close stays visible after it.
 class CursorGuard {
-public:
+   public:
     explicit CursorGuard(const char* closeText) : closeText_(closeText) {}
     ~CursorGuard();
     CursorGuard(const CursorGuard&) = delete;
@@ -241,7 +256,7 @@ public:
     // The caller closed the cursor itself.
     void release() { closeText_ = nullptr; }
 
-private:
+   private:
     const char* closeText_;
 };
 

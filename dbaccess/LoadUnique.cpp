@@ -33,9 +33,15 @@ struct Owned {
 DistinctValue* LoadUnique(const char* field, const char* table, const char* where, int* count) {
     int ignored = 0;
     int& n = count != nullptr ? *count : ignored;
-    if (field == nullptr) field = "";
-    if (table == nullptr) table = "";
-    if (where == nullptr) where = "";
+    if (field == nullptr) {
+        field = "";
+    }
+    if (table == nullptr) {
+        table = "";
+    }
+    if (where == nullptr) {
+        where = "";
+    }
 
     Owned separator{static_cast<char*>(std::malloc(4))};
     if (separator.p == nullptr) {
@@ -103,10 +109,14 @@ DistinctValue* LoadUnique(const char* field, const char* table, const char* wher
     for (;;) {
         std::memset(value, 0, sizeof value);
         esql::exec(esql::Kind::Normal, "fetch selectcur", esql::none, out, lenient);
-        if (esql::sqlcode() != 0) break;
+        if (esql::sqlcode() != 0) {
+            break;
+        }
         value[sizeof value - 1] = '\0';  // a longer value arrives unterminated
         auto* rec = static_cast<DistinctValue*>(std::calloc(1, sizeof(DistinctValue)));
-        if (rec == nullptr) break;
+        if (rec == nullptr) {
+            break;
+        }
         std::memcpy(rec->text, value, sizeof value);
         result.add(rec);
         ++values;
@@ -120,13 +130,17 @@ char** ParseUnique(const DistinctValue* record, int* count) {
     int ignored = 0;
     int& n = count != nullptr ? *count : ignored;
     n = 0;
-    if (record == nullptr) return nullptr;
+    if (record == nullptr) {
+        return nullptr;
+    }
 
     const char* text = record->text;
     const std::size_t length = strnlen(text, sizeof record->text);
     int fields = 1;
     for (std::size_t i = 0; i < length; ++i) {
-        if (text[i] == '|') ++fields;
+        if (text[i] == '|') {
+            ++fields;
+        }
     }
 
     auto** array = static_cast<char**>(std::malloc(sizeof(char*) * (fields + 1)));
@@ -160,10 +174,14 @@ char** ParseUnique(const DistinctValue* record, int* count) {
     return array;
 }
 
-void FreeUnique(DistinctValue* first) { dbaccess::detail::freeRecords(first); }
+void FreeUnique(DistinctValue* first) {
+    dbaccess::detail::freeRecords(first);
+}
 
 void FreeParseUnique(char** fields) {
-    if (fields == nullptr) return;
+    if (fields == nullptr) {
+        return;
+    }
     for (char** p = fields; *p != nullptr; ++p) {
         std::free(*p);
         *p = nullptr;

@@ -1,9 +1,9 @@
 #pragma once
 
-// Rows of the table Location as Location records: select, count, insert, update, delete and key tests.
-// Every operation leaves its outcome in the module's status (GetLocationDbStatus) and, while error
-// logging is on, reports a failed statement in three lines on standard error. Where clauses are
-// appended verbatim (WHERE and ORDER BY included); null or empty means every row.
+// Rows of the table Location as Location records: select, count, insert, update, delete and key
+// tests. Every operation leaves its outcome in the module's status (GetLocationDbStatus) and, while
+// error logging is on, reports a failed statement in three lines on standard error. Where clauses
+// are appended verbatim (WHERE and ORDER BY included); null or empty means every row.
 
 #include "DbRecords.h"
 #include "DbmsUtils.h"
@@ -18,9 +18,11 @@ int SelectLocationCount(const char* where);
 int PutLocation(const Location* record);
 // The same as PutLocation, reporting under its own name.
 int InsertLocation(const Location* record);
-// Sets every column of the selected rows from the record: 0 (also when none matched) or the SQL code.
+// Sets every column of the selected rows from the record: 0 (also when none matched) or the SQL
+// code.
 int UpdateLocation(const Location* record, const char* where);
-// Deletes the selected rows (all without a where clause): 0 (also when none matched) or the SQL code.
+// Deletes the selected rows (all without a where clause): 0 (also when none matched) or the SQL
+// code.
 int DeleteLocation(const char* where);
 // UpdateLocation of newRecord over the row with oldRecord's key.
 int UpdateLocationByRecord(const Location* newRecord, const Location* oldRecord);
@@ -34,7 +36,8 @@ int DeleteLocationByRecord(const Location* record);
 int LocationExists(const Location* record);
 // Writes the record's key condition (quotes in text keys doubled) into a buffer of 8192 bytes.
 void GetLocationPrimaryKeyWhereString(const Location* record, char* buffer);
-// Releases a list returned by GetLocation or SelectLocation, from its first record; null does nothing.
+// Releases a list returned by GetLocation or SelectLocation, from its first record; null does
+// nothing.
 void FreeLocation(Location* first);
 // The module's status of its last statement; owned by the module.
 DbStatus* GetLocationDbStatus();

@@ -1,9 +1,9 @@
 #pragma once
 
-// Rows of the table PerfLog as PerfLog records: select, count, insert, update, delete and key tests.
-// Every operation leaves its outcome in the module's status (GetPerfLogDbStatus) and, while error
-// logging is on, reports a failed statement in three lines on standard error. Where clauses are
-// appended verbatim (WHERE and ORDER BY included); null or empty means every row.
+// Rows of the table PerfLog as PerfLog records: select, count, insert, update, delete and key
+// tests. Every operation leaves its outcome in the module's status (GetPerfLogDbStatus) and, while
+// error logging is on, reports a failed statement in three lines on standard error. Where clauses
+// are appended verbatim (WHERE and ORDER BY included); null or empty means every row.
 
 #include "DbRecords.h"
 #include "DbmsUtils.h"
@@ -18,9 +18,11 @@ int SelectPerfLogCount(const char* where);
 int PutPerfLog(const PerfLog* record);
 // The same as PutPerfLog, reporting under its own name.
 int InsertPerfLog(const PerfLog* record);
-// Sets every column of the selected rows from the record: 0 (also when none matched) or the SQL code.
+// Sets every column of the selected rows from the record: 0 (also when none matched) or the SQL
+// code.
 int UpdatePerfLog(const PerfLog* record, const char* where);
-// Deletes the selected rows (all without a where clause): 0 (also when none matched) or the SQL code.
+// Deletes the selected rows (all without a where clause): 0 (also when none matched) or the SQL
+// code.
 int DeletePerfLog(const char* where);
 // UpdatePerfLog of newRecord over the row with oldRecord's key.
 int UpdatePerfLogByRecord(const PerfLog* newRecord, const PerfLog* oldRecord);
@@ -34,7 +36,8 @@ int DeletePerfLogByRecord(const PerfLog* record);
 int PerfLogExists(const PerfLog* record);
 // Writes the record's key condition (quotes in text keys doubled) into a buffer of 8192 bytes.
 void GetPerfLogPrimaryKeyWhereString(const PerfLog* record, char* buffer);
-// Releases a list returned by GetPerfLog or SelectPerfLog, from its first record; null does nothing.
+// Releases a list returned by GetPerfLog or SelectPerfLog, from its first record; null does
+// nothing.
 void FreePerfLog(PerfLog* first);
 // The module's status of its last statement; owned by the module.
 DbStatus* GetPerfLogDbStatus();

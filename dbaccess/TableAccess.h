@@ -109,8 +109,8 @@ struct KindOf<timestamp> {
 template <auto M>
 constexpr Column<detail::RecordOf<M>> column(const char* name, Nullable nullable) {
     using F = detail::FieldOf<M>;
-    return {name, &detail::fieldAddress<M>, detail::KindOf<F>::kind, sizeof(F),
-            detail::KindOf<F>::code, nullable};
+    return {name,      &detail::fieldAddress<M>, detail::KindOf<F>::kind,
+            sizeof(F), detail::KindOf<F>::code,  nullable};
 }
 
 // A date column held in a date_t field: converted to and from the runtime's date.
@@ -136,14 +136,24 @@ struct Table {
 template <class T>
 constexpr bool wellFormed(const T& t) {
     for (const auto& c : t.columns) {
-        if (c.name == nullptr) return false;  // a column left out of the initialiser
-        if (c.kind == HostKind::Text && c.width > kMaxTextWidth) return false;
+        if (c.name == nullptr) {
+            return false;  // a column left out of the initialiser
+        }
+        if (c.kind == HostKind::Text && c.width > kMaxTextWidth) {
+            return false;
+        }
     }
     for (std::size_t k : t.key) {
-        if (k >= t.columns.size()) return false;
+        if (k >= t.columns.size()) {
+            return false;
+        }
         const auto& c = t.columns[k];
-        if (c.nullable == Nullable::Yes) return false;
-        if (c.kind != HostKind::Text && c.kind != HostKind::Timestamp) return false;
+        if (c.nullable == Nullable::Yes) {
+            return false;
+        }
+        if (c.kind != HostKind::Text && c.kind != HostKind::Timestamp) {
+            return false;
+        }
     }
     return true;
 }
@@ -180,8 +190,8 @@ StatementTexts buildTexts(const T& t) {
             sets += " , ";
         }
     }
-    s.insert = std::string("insert into ") + t.insertName + " ( " + names + ") values (" + marks +
-               " )";
+    s.insert =
+        std::string("insert into ") + t.insertName + " ( " + names + ") values (" + marks + " )";
     s.update = std::string(" UPDATE ") + t.name + " SET " + sets;
     return s;
 }
@@ -225,13 +235,27 @@ template <class R>
 esql::HostVar hostVar(const Column<R>& c, HostSlot& slot) {
     esql::HostVar v{};
     switch (c.kind) {
-        case HostKind::Text: v = esql::text(slot.text, c.width); break;
-        case HostKind::Short: v = esql::var(slot.s); break;
-        case HostKind::Int: v = esql::var(slot.i); break;
-        case HostKind::Float: v = esql::var(slot.f); break;
-        case HostKind::Double: v = esql::var(slot.d); break;
-        case HostKind::Timestamp: v = esql::var(esql::ts(slot.t)); break;
-        case HostKind::Date: v = esql::var(esql::pgdate(slot.dt)); break;
+        case HostKind::Text:
+            v = esql::text(slot.text, c.width);
+            break;
+        case HostKind::Short:
+            v = esql::var(slot.s);
+            break;
+        case HostKind::Int:
+            v = esql::var(slot.i);
+            break;
+        case HostKind::Float:
+            v = esql::var(slot.f);
+            break;
+        case HostKind::Double:
+            v = esql::var(slot.d);
+            break;
+        case HostKind::Timestamp:
+            v = esql::var(esql::ts(slot.t));
+            break;
+        case HostKind::Date:
+            v = esql::var(esql::pgdate(slot.dt));
+            break;
     }
     return c.nullable == Nullable::Yes ? esql::indicated(v, slot.ind) : v;
 }
@@ -240,7 +264,9 @@ esql::HostVar hostVar(const Column<R>& c, HostSlot& slot) {
 template <class T>
 std::array<esql::HostVar, T::columnCount> bind(const T& t, HostRow<T::columnCount>& row) {
     std::array<esql::HostVar, T::columnCount> vars{};
-    for (std::size_t i = 0; i < T::columnCount; ++i) vars[i] = hostVar(t.columns[i], row[i]);
+    for (std::size_t i = 0; i < T::columnCount; ++i) {
+        vars[i] = hostVar(t.columns[i], row[i]);
+    }
     return vars;
 }
 
@@ -255,11 +281,21 @@ void toHost(const Column<R>& c, const R& rec, HostSlot& slot) {
             slot.text[n] = '\0';
             break;
         }
-        case HostKind::Short: std::memcpy(&slot.s, field, sizeof slot.s); break;
-        case HostKind::Int: std::memcpy(&slot.i, field, sizeof slot.i); break;
-        case HostKind::Float: std::memcpy(&slot.f, field, sizeof slot.f); break;
-        case HostKind::Double: std::memcpy(&slot.d, field, sizeof slot.d); break;
-        case HostKind::Timestamp: std::memcpy(&slot.t, field, sizeof slot.t); break;
+        case HostKind::Short:
+            std::memcpy(&slot.s, field, sizeof slot.s);
+            break;
+        case HostKind::Int:
+            std::memcpy(&slot.i, field, sizeof slot.i);
+            break;
+        case HostKind::Float:
+            std::memcpy(&slot.f, field, sizeof slot.f);
+            break;
+        case HostKind::Double:
+            std::memcpy(&slot.d, field, sizeof slot.d);
+            break;
+        case HostKind::Timestamp:
+            std::memcpy(&slot.t, field, sizeof slot.t);
+            break;
         case HostKind::Date: {
             date_t d;
             std::memcpy(&d, field, sizeof d);
@@ -281,18 +317,30 @@ void fromHost(const Column<R>& c, HostSlot& slot, R& rec) {
             slot.text[c.width - 1] = '\0';
             std::memcpy(field, slot.text, c.width);
             break;
-        case HostKind::Short: std::memcpy(field, &slot.s, sizeof slot.s); break;
-        case HostKind::Int: std::memcpy(field, &slot.i, sizeof slot.i); break;
-        case HostKind::Float: std::memcpy(field, &slot.f, sizeof slot.f); break;
-        case HostKind::Double: std::memcpy(field, &slot.d, sizeof slot.d); break;
-        case HostKind::Timestamp: std::memcpy(field, &slot.t, sizeof slot.t); break;
+        case HostKind::Short:
+            std::memcpy(field, &slot.s, sizeof slot.s);
+            break;
+        case HostKind::Int:
+            std::memcpy(field, &slot.i, sizeof slot.i);
+            break;
+        case HostKind::Float:
+            std::memcpy(field, &slot.f, sizeof slot.f);
+            break;
+        case HostKind::Double:
+            std::memcpy(field, &slot.d, sizeof slot.d);
+            break;
+        case HostKind::Timestamp:
+            std::memcpy(field, &slot.t, sizeof slot.t);
+            break;
         case HostKind::Date: {
             const date_t d = pg_date_to_date_t(slot.dt);
             std::memcpy(field, &d, sizeof d);
             break;
         }
     }
-    if (c.nullable == Nullable::Yes) setNullIfIndicated(slot.ind, c.nullCode, field);
+    if (c.nullable == Nullable::Yes) {
+        setNullIfIndicated(slot.ind, c.nullCode, field);
+    }
 }
 
 // Writes the three-line report of a failed step (when the module's reports are on) and copies
@@ -301,10 +349,10 @@ inline void fail(ModuleState& st, const char* verb, const char* table, const cha
     if (st.errorLoggingOn != 0) {
         const sqlca_t& ca = esql::area();
         const int len = ca.sqlerrm.sqlerrml;
-        const int bounded =
-            len < 0 ? 0 : (len > static_cast<int>(sizeof ca.sqlerrm.sqlerrmc)
-                               ? static_cast<int>(sizeof ca.sqlerrm.sqlerrmc)
-                               : len);
+        const int bounded = len < 0 ? 0
+                                    : (len > static_cast<int>(sizeof ca.sqlerrm.sqlerrmc)
+                                           ? static_cast<int>(sizeof ca.sqlerrm.sqlerrmc)
+                                           : len);
         std::fprintf(stderr, "%s%s() in %s section --- ERROR\n", verb, table, section);
         std::fprintf(stderr, "SQLCODE = (%ld) sql state = (%s)\n", ca.sqlcode,
                      esql::sqlstate().text);
@@ -327,7 +375,9 @@ inline bool compose(char* buf, std::size_t size, const std::string& base, const 
         return false;
     }
     std::memcpy(buf, base.data(), base.size());
-    if (w > 0) std::memcpy(buf + base.size(), where, w);
+    if (w > 0) {
+        std::memcpy(buf + base.size(), where, w);
+    }
     buf[base.size() + w] = '\0';
     return true;
 }
@@ -346,7 +396,7 @@ void freeRecords(R* first) {
 // A list of records under construction, released unless handed over.
 template <class R>
 class RecordList {
-public:
+   public:
     RecordList() = default;
     ~RecordList() { freeRecords(head_); }
     RecordList(const RecordList&) = delete;
@@ -361,14 +411,16 @@ public:
     }
     R* release() { return std::exchange(head_, nullptr); }
 
-private:
+   private:
     R* head_ = nullptr;
 };
 
 // Appends text to a bounded buffer; false when it does not fit (the buffer stays terminated).
 inline bool append(char* buf, std::size_t size, std::size_t& used, const char* text,
                    std::size_t n) {
-    if (used + n + 1 > size) return false;
+    if (used + n + 1 > size) {
+        return false;
+    }
     std::memcpy(buf + used, text, n);
     used += n;
     buf[used] = '\0';
@@ -424,8 +476,12 @@ typename T::Record* select(const T& t, ModuleState& st, const SelectCursor& cur,
     while (esql::sqlcode() == 0) {
         ++rows;
         R* rec = static_cast<R*>(std::calloc(1, sizeof(R)));
-        if (rec == nullptr) break;
-        for (std::size_t i = 0; i < T::columnCount; ++i) detail::fromHost(t.columns[i], row[i], *rec);
+        if (rec == nullptr) {
+            break;
+        }
+        for (std::size_t i = 0; i < T::columnCount; ++i) {
+            detail::fromHost(t.columns[i], row[i], *rec);
+        }
         result.add(rec);
 
         detail::clear(row);
@@ -477,11 +533,15 @@ int count(const T& t, ModuleState& st, const char* where) {
 template <class T>
 int insert(const T& t, ModuleState& st, const char* verb, const typename T::Record* rec) {
     setDbStatusSqlCommand(&st.status, SQL_INSERT);
-    if (rec == nullptr) return kMissingRecord;
+    if (rec == nullptr) {
+        return kMissingRecord;
+    }
 
     detail::HostRow<T::columnCount> row;
     detail::clear(row);
-    for (std::size_t i = 0; i < T::columnCount; ++i) detail::toHost(t.columns[i], *rec, row[i]);
+    for (std::size_t i = 0; i < T::columnCount; ++i) {
+        detail::toHost(t.columns[i], *rec, row[i]);
+    }
     const auto in = detail::bind(t, row);
     esql::exec(esql::Kind::Normal, texts(t).insert.c_str(), in, esql::none,
                esql::Options{.forceIndicator = true, .questionMarks = true});
@@ -498,11 +558,15 @@ int insert(const T& t, ModuleState& st, const char* verb, const typename T::Reco
 template <class T>
 int update(const T& t, ModuleState& st, const typename T::Record* rec, const char* where) {
     setDbStatusSqlCommand(&st.status, SQL_UPDATE);
-    if (rec == nullptr) return kMissingRecord;
+    if (rec == nullptr) {
+        return kMissingRecord;
+    }
 
     detail::HostRow<T::columnCount> row;
     detail::clear(row);
-    for (std::size_t i = 0; i < T::columnCount; ++i) detail::toHost(t.columns[i], *rec, row[i]);
+    for (std::size_t i = 0; i < T::columnCount; ++i) {
+        detail::toHost(t.columns[i], *rec, row[i]);
+    }
     const auto in = detail::bind(t, row);
 
     char stmt[kStatementSize];
@@ -565,7 +629,9 @@ void keyCondition(const T& t, const typename T::Record& rec, char* out,
             const std::size_t n = strnlen(s, c.width);
             for (std::size_t i = 0; i < n; ++i) {
                 detail::append(out, size, used, &s[i], 1);
-                if (s[i] == '\'') detail::append(out, size, used, "'", 1);
+                if (s[i] == '\'') {
+                    detail::append(out, size, used, "'", 1);
+                }
             }
         }
         detail::append(out, size, used, "' ", 2);
@@ -588,7 +654,9 @@ int updateByRecord(const T& t, ModuleState& st, const typename T::Record* newRec
 // Delete of the row keyed like the record. No record deletes nothing.
 template <class T>
 int removeByRecord(const T& t, ModuleState& st, const typename T::Record* rec) {
-    if (rec == nullptr) return kMissingRecord;
+    if (rec == nullptr) {
+        return kMissingRecord;
+    }
     char where[kKeyConditionSize];
     keyCondition(t, *rec, where);
     return remove(t, st, where);
@@ -597,7 +665,9 @@ int removeByRecord(const T& t, ModuleState& st, const typename T::Record* rec) {
 // 1 when a row with the record's key exists, else 0 (also when the count fails).
 template <class T>
 int exists(const T& t, ModuleState& st, const typename T::Record* rec) {
-    if (rec == nullptr) return 0;
+    if (rec == nullptr) {
+        return 0;
+    }
     char where[kStatementSize];
     keyCondition(t, *rec, where, sizeof where);
     return count(t, st, where) > 0 ? 1 : 0;
@@ -607,7 +677,9 @@ int exists(const T& t, ModuleState& st, const typename T::Record* rec) {
 // failed; the runtime's SQL code after the last statement.
 template <class T>
 int insertOrUpdate(const T& t, ModuleState& st, const typename T::Record* rec) {
-    if (rec == nullptr) return kMissingRecord;
+    if (rec == nullptr) {
+        return kMissingRecord;
+    }
     updateByRecord(t, st, rec, rec);
     setDbStatusSqlCommand(&st.status, SQL_UPDATE);
     if (esql::sqlcode() < 0 || esql::sqlcode() == ECPG_NOT_FOUND) {
@@ -624,14 +696,18 @@ template <class T>
 int insertIfUnique(const T& t, ModuleState& st, const typename T::Record* rec, bool* inserted) {
     bool flag = false;
     if (rec == nullptr) {
-        if (inserted != nullptr) *inserted = false;
+        if (inserted != nullptr) {
+            *inserted = false;
+        }
         return kMissingRecord;
     }
     if (exists(t, st, rec) != 0) {
         setDbStatusSqlCommand(&st.status, SQL_SELECT);
     } else if (st.status.sqlCode != 0) {
         const int code = st.status.sqlCode;
-        if (inserted != nullptr) *inserted = false;
+        if (inserted != nullptr) {
+            *inserted = false;
+        }
         initDbStatus(&st.status);
         return code;
     } else {
@@ -639,7 +715,9 @@ int insertIfUnique(const T& t, ModuleState& st, const typename T::Record* rec, b
         setDbStatusSqlCommand(&st.status, SQL_INSERT);
         flag = true;
     }
-    if (inserted != nullptr) *inserted = flag;
+    if (inserted != nullptr) {
+        *inserted = flag;
+    }
     const int code = st.status.sqlCode;
     initDbStatus(&st.status);
     return code;

@@ -1,9 +1,9 @@
 #pragma once
 
-// Rows of the table VTECevent as VTECevent records: select, count, insert, update, delete and key tests.
-// Every operation leaves its outcome in the module's status (GetVTECeventDbStatus) and, while error
-// logging is on, reports a failed statement in three lines on standard error. Where clauses are
-// appended verbatim (WHERE and ORDER BY included); null or empty means every row.
+// Rows of the table VTECevent as VTECevent records: select, count, insert, update, delete and key
+// tests. Every operation leaves its outcome in the module's status (GetVTECeventDbStatus) and,
+// while error logging is on, reports a failed statement in three lines on standard error. Where
+// clauses are appended verbatim (WHERE and ORDER BY included); null or empty means every row.
 
 #include "DbRecords.h"
 #include "DbmsUtils.h"
@@ -18,9 +18,11 @@ int SelectVTECeventCount(const char* where);
 int PutVTECevent(const VTECevent* record);
 // The same as PutVTECevent, reporting under its own name.
 int InsertVTECevent(const VTECevent* record);
-// Sets every column of the selected rows from the record: 0 (also when none matched) or the SQL code.
+// Sets every column of the selected rows from the record: 0 (also when none matched) or the SQL
+// code.
 int UpdateVTECevent(const VTECevent* record, const char* where);
-// Deletes the selected rows (all without a where clause): 0 (also when none matched) or the SQL code.
+// Deletes the selected rows (all without a where clause): 0 (also when none matched) or the SQL
+// code.
 int DeleteVTECevent(const char* where);
 // UpdateVTECevent of newRecord over the row with oldRecord's key.
 int UpdateVTECeventByRecord(const VTECevent* newRecord, const VTECevent* oldRecord);
@@ -34,7 +36,8 @@ int DeleteVTECeventByRecord(const VTECevent* record);
 int VTECeventExists(const VTECevent* record);
 // Writes the record's key condition (quotes in text keys doubled) into a buffer of 8192 bytes.
 void GetVTECeventPrimaryKeyWhereString(const VTECevent* record, char* buffer);
-// Releases a list returned by GetVTECevent or SelectVTECevent, from its first record; null does nothing.
+// Releases a list returned by GetVTECevent or SelectVTECevent, from its first record; null does
+// nothing.
 void FreeVTECevent(VTECevent* first);
 // The module's status of its last statement; owned by the module.
 DbStatus* GetVTECeventDbStatus();

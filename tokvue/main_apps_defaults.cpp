@@ -24,8 +24,7 @@ constexpr int kMaxRequestChars = 128;
 namespace tokvue {
 
 // tokvue's entry to the resolver.
-int get_apps_defaults(const char* request, const int* request_len, char* reply,
-                      int* reply_len) {
+int get_apps_defaults(const char* request, const int* request_len, char* reply, int* reply_len) {
     return get_apps_defaults_with_rules(kTokvueRules, request, request_len, reply, reply_len);
 }
 

@@ -6,15 +6,25 @@ void ListInit(List* list) {
     list->count = 0;
 }
 
-int ListCount(const List* list) { return list ? list->count : 0; }
+int ListCount(const List* list) {
+    return list ? list->count : 0;
+}
 
-Node* ListFirst(const List* list) { return list ? list->first : nullptr; }
+Node* ListFirst(const List* list) {
+    return list ? list->first : nullptr;
+}
 
-Node* ListLast(const List* list) { return list ? list->last : nullptr; }
+Node* ListLast(const List* list) {
+    return list ? list->last : nullptr;
+}
 
-Node* ListNext(const Node* node) { return node->next; }
+Node* ListNext(const Node* node) {
+    return node->next;
+}
 
-Node* ListPrev(const Node* node) { return node->prev; }
+Node* ListPrev(const Node* node) {
+    return node->prev;
+}
 
 void ListAdd(List* list, Node* node) {
     if (list->first != nullptr) {

@@ -35,11 +35,15 @@ constexpr int day_tab[2][13] = {
     {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31, 0},
 };
 
-bool isleap(int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool isleap(int64_t year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 
 int64_t floorDiv(int64_t a, int64_t b) {
     int64_t q = a / b;
-    if ((a % b != 0) && ((a < 0) != (b < 0))) --q;
+    if ((a % b != 0) && ((a < 0) != (b < 0))) {
+        --q;
+    }
     return q;
 }
 
@@ -81,7 +85,9 @@ void dt2time(int64_t time, int* hour, int* min, int* sec, int64_t* fsec) {
 }
 
 // Moves a timestamp by a zone offset given in seconds (positive west of Greenwich).
-timestamp dt2local(timestamp dt, int tz) { return dt - static_cast<int64_t>(tz) * USECS_PER_SEC; }
+timestamp dt2local(timestamp dt, int tz) {
+    return dt - static_cast<int64_t>(tz) * USECS_PER_SEC;
+}
 
 // Splits a timestamp into calendar fields (tm_year the full year, tm_mon 1 to 12) and the
 // microseconds of the second. With tzp, the fields are rotated into the process's local time
@@ -92,7 +98,9 @@ int timestamp2tm(timestamp dt, int* tzp, struct tm* tm, int64_t* fsec) {
             floorDiv(dt, USECS_PER_SEC) + (POSTGRES_EPOCH_JDATE - UNIX_EPOCH_JDATE) * 86400;
         const time_t t = static_cast<time_t>(unixSeconds);
         struct tm local {};
-        if (localtime_r(&t, &local) == nullptr) return -1;
+        if (localtime_r(&t, &local) == nullptr) {
+            return -1;
+        }
         *tzp = static_cast<int>(-local.tm_gmtoff);
         dt = dt2local(dt, *tzp);
     }
@@ -102,7 +110,9 @@ int timestamp2tm(timestamp dt, int* tzp, struct tm* tm, int64_t* fsec) {
         time += USECS_PER_DAY;
         date -= 1;
     }
-    if (date < -POSTGRES_EPOCH_JDATE) return -1;
+    if (date < -POSTGRES_EPOCH_JDATE) {
+        return -1;
+    }
     j2date(date + POSTGRES_EPOCH_JDATE, &tm->tm_year, &tm->tm_mon, &tm->tm_mday);
     dt2time(time, &tm->tm_hour, &tm->tm_min, &tm->tm_sec, fsec);
     tm->tm_isdst = -1;
@@ -112,16 +122,24 @@ int timestamp2tm(timestamp dt, int* tzp, struct tm* tm, int64_t* fsec) {
 // Rebuilds a timestamp from calendar fields in the convention of timestamp2tm; -1 when the
 // date is outside the range of a timestamp.
 int tm2timestamp(const struct tm* tm, int64_t fsec, timestamp* result) {
-    if (tm->tm_year < -4713 || (tm->tm_year == -4713 && (tm->tm_mon < 11 || (tm->tm_mon == 11 && tm->tm_mday < 24))))
+    if (tm->tm_year < -4713 ||
+        (tm->tm_year == -4713 && (tm->tm_mon < 11 || (tm->tm_mon == 11 && tm->tm_mday < 24)))) {
         return -1;
+    }
     const int64_t jd = date2j(tm->tm_year, tm->tm_mon, tm->tm_mday);
-    if (jd < TIMESTAMP_FIRST_JDATE || jd >= TIMESTAMP_END_JDATE) return -1;
-    const int64_t time = ((static_cast<int64_t>(tm->tm_hour) * 60 + tm->tm_min) * 60 + tm->tm_sec) * USECS_PER_SEC + fsec;
+    if (jd < TIMESTAMP_FIRST_JDATE || jd >= TIMESTAMP_END_JDATE) {
+        return -1;
+    }
+    const int64_t time =
+        ((static_cast<int64_t>(tm->tm_hour) * 60 + tm->tm_min) * 60 + tm->tm_sec) * USECS_PER_SEC +
+        fsec;
     *result = (jd - POSTGRES_EPOCH_JDATE) * USECS_PER_DAY + time;
     return 0;
 }
 
-bool isFinite(timestamp t) { return t != DT_NOBEGIN && t != DT_NOEND; }
+bool isFinite(timestamp t) {
+    return t != DT_NOBEGIN && t != DT_NOEND;
+}
 
 }  // namespace
 
@@ -134,10 +152,14 @@ int PGTYPEStimestamp_add_interval(timestamp* tin, const interval* span, timestam
     }
     timestamp moved = *tin;
     if (span->month != 0) {
-        if (span->month > MAX_MONTH_SHIFT || span->month < -MAX_MONTH_SHIFT) return -1;
+        if (span->month > MAX_MONTH_SHIFT || span->month < -MAX_MONTH_SHIFT) {
+            return -1;
+        }
         struct tm tm {};
         int64_t fsec = 0;
-        if (timestamp2tm(moved, nullptr, &tm, &fsec) != 0) return -1;
+        if (timestamp2tm(moved, nullptr, &tm, &fsec) != 0) {
+            return -1;
+        }
         int64_t year = tm.tm_year;
         int64_t month = tm.tm_mon + static_cast<int64_t>(span->month);
         if (month > 12) {
@@ -150,11 +172,18 @@ int PGTYPEStimestamp_add_interval(timestamp* tin, const interval* span, timestam
         tm.tm_year = static_cast<int>(year);
         tm.tm_mon = static_cast<int>(month);
         const int monthLength = day_tab[isleap(year) ? 1 : 0][month - 1];
-        if (tm.tm_mday > monthLength) tm.tm_mday = monthLength;
-        if (tm2timestamp(&tm, fsec, &moved) != 0) return -1;
+        if (tm.tm_mday > monthLength) {
+            tm.tm_mday = monthLength;
+        }
+        if (tm2timestamp(&tm, fsec, &moved) != 0) {
+            return -1;
+        }
     }
     timestamp sum = 0;
-    if (__builtin_add_overflow(moved, span->time, &sum) || sum < MIN_TIMESTAMP || sum >= END_TIMESTAMP) return -1;
+    if (__builtin_add_overflow(moved, span->time, &sum) || sum < MIN_TIMESTAMP ||
+        sum >= END_TIMESTAMP) {
+        return -1;
+    }
     *tin = sum;
     *tout = sum;
     return 0;
@@ -165,8 +194,10 @@ int PGTYPEStimestamp_sub_interval(timestamp* tin, const interval* span, timestam
         *tout = *tin;
         return 0;
     }
-    if (span->time == std::numeric_limits<int64_t>::min() || span->month == std::numeric_limits<long>::min())
+    if (span->time == std::numeric_limits<int64_t>::min() ||
+        span->month == std::numeric_limits<long>::min()) {
         return -1;
+    }
     const interval negated{-span->time, -span->month};
     return PGTYPEStimestamp_add_interval(tin, &negated, tout);
 }
