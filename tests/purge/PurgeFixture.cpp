@@ -41,6 +41,22 @@ ReportLine report_line(const std::string& out, const std::string& table) {
     return r;
 }
 
+std::string observations(const std::string& table, int span_hours, int step_hours,
+                         const std::string& lids) {
+    return "INSERT INTO " + table +
+           " (lid, pe, dur, ts, extremum, obstime, value) SELECT l, 'HG', 0, 'RG', 'Z', "
+           "date_trunc('second', timezone('UTC', now())) - make_interval(hours => k) "
+           "+ interval '30 seconds', k FROM unnest(ARRAY[" +
+           lids + "]) AS l, generate_series(0, " + std::to_string(span_hours) + ", " +
+           std::to_string(step_hours) + ") AS k;";
+}
+
+void expect_own_exit(const testsupport::RunResult& r) {
+    EXPECT_FALSE(r.timedOut) << r.out << r.err;
+    EXPECT_GE(r.status, 0);
+    EXPECT_LT(r.status, 128) << "killed by signal " << r.status - 128 << "\n" << r.out << r.err;
+}
+
 void PurgeTest::SetUp() {
     REQUIRE_TEST_SERVER();
 }

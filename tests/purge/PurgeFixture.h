@@ -28,6 +28,15 @@ struct ReportLine {
 // The report line of `table`, or one with deleted -1 when there is none.
 ReportLine report_line(const std::string& out, const std::string& table);
 
+// SQL that fills `table` with rows every `step_hours` hours back from now (UTC) over
+// `span_hours` hours, at each of `lids`; each row lies half a minute after its hour, well clear
+// of any cutoff computed within that half minute.
+std::string observations(const std::string& table, int span_hours, int step_hours = 1,
+                         const std::string& lids = "'AAAM1','BBBM1'");
+
+// A run ended by itself: an exit status of the program, not a signal or the test's timeout.
+void expect_own_exit(const testsupport::RunResult& r);
+
 // A fresh database, a token directory and a grid directory for running trevane against it.
 class PurgeTest : public ::testing::Test {
    protected:

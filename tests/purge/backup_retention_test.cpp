@@ -4,6 +4,7 @@
 
 using purgetest::find_line;
 using purgetest::lines;
+using purgetest::observations;
 using purgetest::PurgeTest;
 using purgetest::report_line;
 
@@ -14,15 +15,6 @@ const char* kStations =
     "INSERT INTO Location (lid, county, hsa, network, rfc, state, wfo, tzone) VALUES "
     "('OWN1', 'c', 'BOX', 'n', 'r', 'MA', 'BOX', 'EST'), "
     "('OTHER1', 'c', 'ALY', 'n', 'r', 'NY', 'ALY', 'EST');";
-
-// Hourly rows over 100 hours at each station, 30 seconds after each hour mark.
-std::string hourly(const std::string& table, const std::string& lids) {
-    return "INSERT INTO " + table +
-           " (lid, pe, dur, ts, extremum, obstime) SELECT l, 'HG', 0, 'RG', 'Z', "
-           "date_trunc('second', timezone('UTC', now())) - make_interval(hours => k) + "
-           "interval '30 seconds' FROM unnest(ARRAY[" +
-           lids + "]) AS l, generate_series(0, 99) AS k;";
-}
 
 long long oldest_hours(const testsupport::TestDatabase& db, const std::string& table,
                        const std::string& lid) {
@@ -40,7 +32,7 @@ TEST_F(BackupRetentionTest, EachStationGetsTheCutoffOfItsOffice) {
     db.sql(std::string(kStations) +
            "INSERT INTO PurgeDynData VALUES ('height', 'obstime', 24, 72), "
            "('dparadar', 'obstime', 24, 72);" +
-           hourly("height", "'OWN1', 'OTHER1', 'GONE1', 'O''X'") +
+           observations("height", 99, 1, "'OWN1', 'OTHER1', 'GONE1', 'O''X'") +
            "INSERT INTO DPARadar (radid, obstime) SELECT 'BOX', timezone('UTC', now()) - "
            "make_interval(hours => k) + interval '30 minutes' FROM generate_series(1, 48) AS k;");
     const auto r = run({{"trevane_backup_retention_use", "ON"}});
@@ -78,7 +70,7 @@ TEST_F(BackupRetentionTest, EachStationGetsTheCutoffOfItsOffice) {
 TEST_F(BackupRetentionTest, OnlyOnOrONSwitchesItOn) {
     db.sql(std::string(kStations) +
            "INSERT INTO PurgeDynData VALUES ('height', 'obstime', 24, 72);" +
-           hourly("height", "'OTHER1'"));
+           observations("height", 99, 1, "'OTHER1'"));
     for (const char* value : {"On", "ON ", "yes", ""}) {
         const auto r = run({{"trevane_backup_retention_use", value}});
         ASSERT_EQ(r.status, 0) << r.out;
@@ -94,7 +86,7 @@ TEST_F(BackupRetentionTest, OnlyOnOrONSwitchesItOn) {
 TEST_F(BackupRetentionTest, WithoutAnAdminRowEveryRowGetsTheHostCutoff) {
     db.sql(std::string(kStations) + "DELETE FROM Admin;" +
            "INSERT INTO PurgeDynData VALUES ('height', 'obstime', 24, 72);" +
-           hourly("height", "'OTHER1'"));
+           observations("height", 99, 1, "'OTHER1'"));
     auto r = run({{"trevane_backup_retention_use", "on"}});
     ASSERT_EQ(r.status, 0) << r.out;
     auto out = lines(r.out);
@@ -127,7 +119,7 @@ TEST_F(BackupRetentionTest, StationsAreFoundWhateverTheDatabaseCollation) {
         "SELECT l, 'c', 'BOX', 'n', 'r', 'MA', 'BOX', 'EST' FROM "
         "unnest(ARRAY['a1', 'B1', 'b2', 'C1', 'c2', 'D1']) AS l;"
         "INSERT INTO PurgeDynData VALUES ('height', 'obstime', 24, 72);" +
-        hourly("height", "'a1', 'B1', 'b2', 'C1', 'c2', 'D1'"));
+        observations("height", 99, 1, "'a1', 'B1', 'b2', 'C1', 'c2', 'D1'"));
     const auto r = run({{"trevane_backup_retention_use", "ON"}});
     ASSERT_EQ(r.status, 0) << r.out;
     for (const char* lid : {"a1", "B1", "b2", "C1", "c2", "D1"}) {

@@ -20,17 +20,10 @@ using purgetest::PurgeTest;
 using purgetest::report_line;
 using testsupport::RunResult;
 
-namespace {
+using purgetest::expect_own_exit;
+using purgetest::observations;
 
-// Rows of `table` every hour back from now (UTC) over `hours` hours, at two stations; each
-// row lies half a minute after its hour, well clear of any cutoff.
-std::string hourly(const std::string& table, int hours) {
-    return "INSERT INTO " + table +
-           " (lid, pe, dur, ts, extremum, obstime, value) SELECT l, 'HG', 0, 'RG', 'Z', "
-           "date_trunc('second', timezone('UTC', now())) - make_interval(hours => k) "
-           "+ interval '30 seconds', k FROM unnest(ARRAY['AAAM1','BBBM1']) AS l, "
-           "generate_series(0, " + std::to_string(hours) + ") AS k;";
-}
+namespace {
 
 // Everything that a run leaves behind in the purged tables, as one text to compare: the rows
 // of each table by station or product and age in hours, so that two databases filled a moment
@@ -38,27 +31,26 @@ std::string hourly(const std::string& table, int hours) {
 std::string contents(const testsupport::TestDatabase& db) {
     std::string all;
     for (const char* table : {"height", "precip", "wind"}) {
-        all += db.sql(std::string("SELECT coalesce(string_agg(lid || '/' || value, ',' ORDER BY lid, "
-                                  "value), '') FROM ") + table) + "\n";
+        all +=
+            db.sql(std::string("SELECT coalesce(string_agg(lid || '/' || value, ',' ORDER BY lid, "
+                               "value), '') FROM ") +
+                   table) +
+            "\n";
     }
-    all += db.sql("SELECT coalesce(string_agg(product_id || '/' || product, ',' ORDER BY 1), '') "
-                  "FROM TextProduct") + "\n";
-    all += db.sql("SELECT coalesce(string_agg(geoid || '/' || product_id, ',' ORDER BY 1), '') "
-                  "FROM VTECevent");
+    all += db.sql(
+               "SELECT coalesce(string_agg(product_id || '/' || product, ',' ORDER BY 1), '') "
+               "FROM TextProduct") +
+           "\n";
+    all += db.sql(
+        "SELECT coalesce(string_agg(geoid || '/' || product_id, ',' ORDER BY 1), '') "
+        "FROM VTECevent");
     return all;
-}
-
-// A run ends by itself: an exit status of the program, not a signal or the test's timeout.
-void expect_own_exit(const RunResult& r) {
-    EXPECT_FALSE(r.timedOut) << r.out << r.err;
-    EXPECT_GE(r.status, 0);
-    EXPECT_LT(r.status, 128) << "killed by signal " << r.status - 128 << "\n" << r.out << r.err;
 }
 
 // A PostgreSQL cluster of this test alone (scripts/pg-cluster.sh in a temporary directory), for
 // faults that would disturb the other tests: the server itself going away. Stopped at the end.
 class PrivateCluster {
-public:
+   public:
     PrivateCluster() { start(); }
     ~PrivateCluster() {
         testsupport::runProgram(script(), {"stop", dir_.path().string()}, {}, 120);
@@ -68,7 +60,8 @@ public:
 
     // (Re)starts the server; the socket's port changes with every start.
     void start() {
-        const RunResult r = testsupport::runProgram(script(), {"start", dir_.path().string()}, {}, 180);
+        const RunResult r =
+            testsupport::runProgram(script(), {"start", dir_.path().string()}, {}, 180);
         ASSERT_EQ(r.status, 0) << r.out << r.err;
         const std::string env = testsupport::readFile(dir_.path() / "env");
         std::smatch m;
@@ -93,16 +86,19 @@ public:
     // Runs SQL through psql in database `db` of this cluster.
     std::string sql(const std::string& db, const std::string& text) const {
         const RunResult r = testsupport::runProgram(
-            "/usr/bin/psql", {"-X", "-q", "-A", "-t", "-v", "ON_ERROR_STOP=1", "-d", db, "-c", text},
-            env(), 300);
+            "/usr/bin/psql",
+            {"-X", "-q", "-A", "-t", "-v", "ON_ERROR_STOP=1", "-d", db, "-c", text}, env(), 300);
         EXPECT_EQ(r.status, 0) << text << "\n" << r.err;
         std::string out = r.out;
-        if (!out.empty() && out.back() == '\n') out.pop_back();
+        if (!out.empty() && out.back() == '\n')
+            out.pop_back();
         return out;
     }
 
-private:
-    static std::string script() { return std::string(TREVANE_SOURCE_DIR) + "/scripts/pg-cluster.sh"; }
+   private:
+    static std::string script() {
+        return std::string(TREVANE_SOURCE_DIR) + "/scripts/pg-cluster.sh";
+    }
     testsupport::TempDir dir_;
     std::string port_;
 };
@@ -118,32 +114,35 @@ TEST(TrevaneFaults, ServerStoppedInTheMiddleOfThePurge) {
     PrivateCluster cluster;
     const std::string db = "purge_crash";
     cluster.sql("postgres", "CREATE DATABASE " + db);
-    const RunResult schema = testsupport::runProgram(
-        "/usr/bin/psql",
-        {"-X", "-q", "-v", "ON_ERROR_STOP=1", "-d", db, "-f",
-         std::string(TREVANE_SOURCE_DIR) + "/sql/schema.sql"},
-        cluster.env(), 300);
+    const RunResult schema =
+        testsupport::runProgram("/usr/bin/psql",
+                                {"-X", "-q", "-v", "ON_ERROR_STOP=1", "-d", db, "-f",
+                                 std::string(TREVANE_SOURCE_DIR) + "/sql/schema.sql"},
+                                cluster.env(), 300);
     ASSERT_EQ(schema.status, 0) << schema.err;
-    cluster.sql(db, "INSERT INTO PurgeDynData VALUES ('height', 'obstime', 24, 24), "
-                    "('precip', 'obstime', 24, 24), ('wind', 'obstime', 24, 24);" +
-                        hourly("height", 48) + hourly("precip", 48) + hourly("wind", 48) +
-                        "CREATE FUNCTION slow_delete() RETURNS trigger LANGUAGE plpgsql AS "
-                        "$$ BEGIN PERFORM pg_sleep(60); RETURN NULL; END $$;"
-                        "CREATE TRIGGER precip_slow BEFORE DELETE ON precip "
-                        "FOR EACH STATEMENT EXECUTE FUNCTION slow_delete();");
+    cluster.sql(db,
+                "INSERT INTO PurgeDynData VALUES ('height', 'obstime', 24, 24), "
+                "('precip', 'obstime', 24, 24), ('wind', 'obstime', 24, 24);" +
+                    observations("height", 48) + observations("precip", 48) +
+                    observations("wind", 48) +
+                    "CREATE FUNCTION slow_delete() RETURNS trigger LANGUAGE plpgsql AS "
+                    "$$ BEGIN PERFORM pg_sleep(60); RETURN NULL; END $$;"
+                    "CREATE TRIGGER precip_slow BEFORE DELETE ON precip "
+                    "FOR EACH STATEMENT EXECUTE FUNCTION slow_delete();");
 
     auto trevane_env = [&] {
         testsupport::EnvChanges env = cluster.env();
-        for (const char* unset : {"APPS_DEFAULTS", "APPS_DEFAULTS_USER", "APPS_DEFAULTS_PROG",
-                                  "APPS_DEFAULTS_SITE", "PG_DBPATH", "trevane_preview",
-                                  "trevane_backup_retention_use", "dpa_grid_dir"}) {
+        for (const char* unset :
+             {"APPS_DEFAULTS", "APPS_DEFAULTS_USER", "APPS_DEFAULTS_PROG", "APPS_DEFAULTS_SITE",
+              "PG_DBPATH", "trevane_preview", "trevane_backup_retention_use", "dpa_grid_dir"}) {
             env[unset] = std::nullopt;
         }
         env["db_name"] = db;
         return env;
     };
     auto run = std::async(std::launch::async, [&] {
-        return testsupport::runProgram(testsupport::builtProgram("trevane"), {}, trevane_env(), 120);
+        return testsupport::runProgram(testsupport::builtProgram("trevane"), {}, trevane_env(),
+                                       120);
     });
     // Once the delete from precip runs (and the earlier commit has reached the log), stop.
     cluster.sql(
@@ -186,26 +185,29 @@ TEST(TrevaneFaults, ServerStoppedInTheMiddleOfThePurge) {
 // stay done, the failure of that delete and of the next fetch are reported, the run stops with
 // status 1 without a PerfLog row, and the next run completes the purge.
 TEST_F(FaultTest, ConnectionLostInTheMiddleOfThePurge) {
-    db.sql("INSERT INTO PurgeDynData VALUES ('height', 'obstime', 24, 24), "
-           "('precip', 'obstime', 24, 24), ('wind', 'obstime', 24, 24);" +
-           hourly("height", 48) + hourly("precip", 48) + hourly("wind", 48) +
-           "CREATE FUNCTION slow_delete() RETURNS trigger LANGUAGE plpgsql AS "
-           "$$ BEGIN PERFORM pg_sleep(60); RETURN NULL; END $$;"
-           "CREATE TRIGGER precip_slow BEFORE DELETE ON precip "
-           "FOR EACH STATEMENT EXECUTE FUNCTION slow_delete();");
+    db.sql(
+        "INSERT INTO PurgeDynData VALUES ('height', 'obstime', 24, 24), "
+        "('precip', 'obstime', 24, 24), ('wind', 'obstime', 24, 24);" +
+        observations("height", 48) + observations("precip", 48) + observations("wind", 48) +
+        "CREATE FUNCTION slow_delete() RETURNS trigger LANGUAGE plpgsql AS "
+        "$$ BEGIN PERFORM pg_sleep(60); RETURN NULL; END $$;"
+        "CREATE TRIGGER precip_slow BEFORE DELETE ON precip "
+        "FOR EACH STATEMENT EXECUTE FUNCTION slow_delete();");
 
     // A second session waits until trevane's delete from precip is running, then ends it.
     const std::string killer =
         "DO $$ DECLARE victim int; BEGIN "
         "FOR i IN 1..600 LOOP "
         "  PERFORM pg_stat_clear_snapshot(); "
-        "  SELECT pid INTO victim FROM pg_stat_activity WHERE datname = '" + db.name() +
+        "  SELECT pid INTO victim FROM pg_stat_activity WHERE datname = '" +
+        db.name() +
         "' AND state = 'active' AND query LIKE 'DELETE FROM precip %' "
         "  AND pid <> pg_backend_pid(); "
         "  IF victim IS NOT NULL THEN PERFORM pg_terminate_backend(victim); RETURN; END IF; "
         "  PERFORM pg_sleep(0.05); "
         "END LOOP; RAISE EXCEPTION 'the delete from precip never started'; END $$";
-    auto terminated = std::async(std::launch::async, [&] { return testsupport::psql(db.name(), killer); });
+    auto terminated =
+        std::async(std::launch::async, [&] { return testsupport::psql(db.name(), killer); });
     const auto r = run();
     terminated.get();
 
@@ -250,22 +252,27 @@ TEST_F(FaultTest, ConnectionLostInTheMiddleOfThePurge) {
 // streams, and the run ends with status 1 before touching anything.
 TEST(TrevaneFaults, ConnectionRefusedAtStart) {
     testsupport::TempDir empty;
-    for (const auto& [host, port] : {std::pair<std::string, std::string>{empty.path().string(), "5432"},
-                                     std::pair<std::string, std::string>{"127.0.0.1", "1"}}) {
-        const RunResult r = testsupport::runProgram(
-            testsupport::builtProgram("trevane"), {},
-            {{"db_name", "hd_ob_box"}, {"PGHOST", host}, {"PGPORT", port},
-             {"PG_DBPATH", std::nullopt}, {"APPS_DEFAULTS", std::nullopt},
-             {"APPS_DEFAULTS_USER", std::nullopt}, {"APPS_DEFAULTS_PROG", std::nullopt},
-             {"APPS_DEFAULTS_SITE", std::nullopt}},
-            60);
+    for (const auto& [host, port] :
+         {std::pair<std::string, std::string>{empty.path().string(), "5432"},
+          std::pair<std::string, std::string>{"127.0.0.1", "1"}}) {
+        const RunResult r = testsupport::runProgram(testsupport::builtProgram("trevane"), {},
+                                                    {{"db_name", "hd_ob_box"},
+                                                     {"PGHOST", host},
+                                                     {"PGPORT", port},
+                                                     {"PG_DBPATH", std::nullopt},
+                                                     {"APPS_DEFAULTS", std::nullopt},
+                                                     {"APPS_DEFAULTS_USER", std::nullopt},
+                                                     {"APPS_DEFAULTS_PROG", std::nullopt},
+                                                     {"APPS_DEFAULTS_SITE", std::nullopt}},
+                                                    60);
         expect_own_exit(r);
         EXPECT_EQ(r.status, 1) << host;
         const auto out = lines(r.out);
         ASSERT_FALSE(out.empty());
         EXPECT_EQ(out.back(), "PostgreSQL error 2 attempting to open database") << host;
         EXPECT_NE(r.err.find("Unable to open database hd_ob_box - (-402)\n"), std::string::npos)
-            << host << "\n" << r.err;
+            << host << "\n"
+            << r.err;
     }
 }
 
@@ -274,13 +281,19 @@ TEST(TrevaneFaults, ConnectionRefusedAtStart) {
 TEST_F(FaultTest, ARoleThatMayNotDeleteFromOneTable) {
     REQUIRE_TEST_SERVER();
     const std::string role = "purger_" + db.name();
-    db.sql("INSERT INTO PurgeDynData VALUES ('height', 'obstime', 24, 24), "
-           "('precip', 'obstime', 24, 24), ('wind', 'obstime', 24, 24);" +
-           hourly("height", 48) + hourly("precip", 48) + hourly("wind", 48));
-    testsupport::psql("postgres", "DROP ROLE IF EXISTS " + role + "; CREATE ROLE " + role + " LOGIN");
-    db.sql("GRANT SELECT, DELETE ON ALL TABLES IN SCHEMA public TO " + role + ";"
-           "GRANT INSERT ON PerfLog TO " + role + ";"
-           "REVOKE DELETE ON precip FROM " + role + ";");
+    db.sql(
+        "INSERT INTO PurgeDynData VALUES ('height', 'obstime', 24, 24), "
+        "('precip', 'obstime', 24, 24), ('wind', 'obstime', 24, 24);" +
+        observations("height", 48) + observations("precip", 48) + observations("wind", 48));
+    testsupport::psql("postgres",
+                      "DROP ROLE IF EXISTS " + role + "; CREATE ROLE " + role + " LOGIN");
+    db.sql("GRANT SELECT, DELETE ON ALL TABLES IN SCHEMA public TO " + role +
+           ";"
+           "GRANT INSERT ON PerfLog TO " +
+           role +
+           ";"
+           "REVOKE DELETE ON precip FROM " +
+           role + ";");
 
     const auto r = run({{"PGUSER", role}});
     expect_own_exit(r);
@@ -306,7 +319,7 @@ TEST_F(FaultTest, TwoRunsAtOnceEndAsOne) {
     const std::string data =
         "INSERT INTO PurgeDynData VALUES ('height', 'obstime', 24, 24), "
         "('precip', 'obstime', 12, 12), ('wind', 'obstime', 0, 0);" +
-        hourly("height", 300) + hourly("precip", 300) + hourly("wind", 300) +
+        observations("height", 300) + observations("precip", 300) + observations("wind", 300) +
         "INSERT INTO PurgeProduct VALUES ('AAA', 2, now(), now()), ('BBB', 1, now(), now());"
         "INSERT INTO TextProduct (product_id, producttime, postingtime, prodtype, product) "
         "SELECT p, timezone('UTC', now()) - make_interval(hours => k), "
@@ -319,15 +332,16 @@ TEST_F(FaultTest, TwoRunsAtOnceEndAsOne) {
     testsupport::TestDatabase alone;
     alone.sql(data);
 
-    const auto once = testsupport::runProgram(testsupport::builtProgram("trevane"), {},
-                                              [&] {
-                                                  auto env = alone.env();
-                                                  env["trevane_backup_retention_use"] = std::nullopt;
-                                                  env["dpa_grid_dir"] = std::nullopt;
-                                                  env["trevane_preview"] = std::nullopt;
-                                                  return env;
-                                              }(),
-                                              300);
+    const auto once = testsupport::runProgram(
+        testsupport::builtProgram("trevane"), {},
+        [&] {
+            auto env = alone.env();
+            env["trevane_backup_retention_use"] = std::nullopt;
+            env["dpa_grid_dir"] = std::nullopt;
+            env["trevane_preview"] = std::nullopt;
+            return env;
+        }(),
+        300);
     ASSERT_EQ(once.status, 0) << once.out << once.err;
 
     auto first = std::async(std::launch::async, [&] { return run(); });
@@ -344,7 +358,8 @@ TEST_F(FaultTest, TwoRunsAtOnceEndAsOne) {
         // PerfLog's key is the process and its start time to the second: a run that started in
         // the same second as the other has its row refused, which it reports and outlives.
         const int refused = find_line(out, "PostgreSQL error 23505 attempting insert into PerfLog");
-        if (refused >= 0) ++perflog_refused;
+        if (refused >= 0)
+            ++perflog_refused;
         const int any = find_line(out, "PostgreSQL error");
         EXPECT_TRUE(any == -1 || any == refused) << r->out;
     }

@@ -12,26 +12,8 @@ using purgetest::PurgeTest;
 using purgetest::report_line;
 using testsupport::RunResult;
 
-namespace {
-
-// Rows of `table` every hour back from now (UTC) over `hours` hours at `lids`; each row lies
-// half a minute after its hour.
-std::string hourly(const std::string& table, int hours,
-                   const std::string& lids = "'AAAM1','BBBM1'") {
-    return "INSERT INTO " + table +
-           " (lid, pe, dur, ts, extremum, obstime, value) SELECT l, 'HG', 0, 'RG', 'Z', "
-           "date_trunc('second', timezone('UTC', now())) - make_interval(hours => k) "
-           "+ interval '30 seconds', k FROM unnest(ARRAY[" +
-           lids + "]) AS l, generate_series(0, " + std::to_string(hours) + ") AS k;";
-}
-
-void expect_own_exit(const RunResult& r) {
-    EXPECT_FALSE(r.timedOut) << r.out << r.err;
-    EXPECT_GE(r.status, 0);
-    EXPECT_LT(r.status, 128) << "killed by signal " << r.status - 128 << "\n" << r.out << r.err;
-}
-
-}  // namespace
+using purgetest::expect_own_exit;
+using purgetest::observations;
 
 class HostileInputTest : public PurgeTest {};
 
@@ -39,21 +21,23 @@ class HostileInputTest : public PurgeTest {};
 // quote in the column name, an empty name, a name starting with a digit, names of exactly the
 // field widths, upper case and blanks inside, bytes above 0x7f, a schema-qualified name.
 TEST_F(HostileInputTest, OddNamesInPurgeDynData) {
-    db.sql("INSERT INTO PurgeDynData VALUES "
-           "('hei''ght', 'obstime', 0, 0), "
-           "('height;', 'obstime', 0, 0), "
-           "('precip', 'obstime;delete', 0, 0), "
-           "('precip ', 'obs''time', 0, 0), "
-           "('', 'obstime', 0, 0), "
-           "('   ', 'obstime', 0, 0), "
-           "('1height', 'obstime', 0, 0), "
-           "('abcdefghijklmnopqrs', 'obstime', 0, 0), "       // 19 characters: fits, unknown
-           "('temperature', 'abcdefghijklmn', 0, 0), "        // 14 characters: fits, unknown
-           "('WI ND', 'OBS TIME', 24, 24), "                  // cleans to wind / obstime
-           "('public.snow', 'obstime', 24, 24), "
-           "(E'ri\\xc3\\xa9ver', 'obstime', 0, 0);" +        // cleans to river, unknown
-           hourly("height", 10) + hourly("precip", 10) + hourly("temperature", 10) +
-           hourly("wind", 48) + hourly("snow", 48));
+    db.sql(
+        "INSERT INTO PurgeDynData VALUES "
+        "('hei''ght', 'obstime', 0, 0), "
+        "('height;', 'obstime', 0, 0), "
+        "('precip', 'obstime;delete', 0, 0), "
+        "('precip ', 'obs''time', 0, 0), "
+        "('', 'obstime', 0, 0), "
+        "('   ', 'obstime', 0, 0), "
+        "('1height', 'obstime', 0, 0), "
+        "('abcdefghijklmnopqrs', 'obstime', 0, 0), "  // 19 characters: fits, unknown
+        "('temperature', 'abcdefghijklmn', 0, 0), "   // 14 characters: fits, unknown
+        "('WI ND', 'OBS TIME', 24, 24), "             // cleans to wind / obstime
+        "('public.snow', 'obstime', 24, 24), "
+        "(E'ri\\xc3\\xa9ver', 'obstime', 0, 0);" +  // cleans to river, unknown
+        observations("height", 10) +
+        observations("precip", 10) + observations("temperature", 10) + observations("wind", 48) +
+        observations("snow", 48));
     const auto r = run();
     expect_own_exit(r);
     ASSERT_EQ(r.status, 0) << r.out << r.err;
@@ -69,7 +53,8 @@ TEST_F(HostileInputTest, OddNamesInPurgeDynData) {
         EXPECT_GE(find_line(out, std::string("Skipping PurgeDynData row: ") + skipped +
                                      " is not a plain table and column name"),
                   0)
-            << skipped << "\n" << r.out;
+            << skipped << "\n"
+            << r.out;
     }
     // Names of the full widths reach the database whole and are refused there.
     EXPECT_GE(find_line(out, "PostgreSQL error 42P01 preparing delete statement"), 0) << r.out;
@@ -85,13 +70,12 @@ TEST_F(HostileInputTest, OddNamesInPurgeDynData) {
 
 // Retentions at the ends of the int range, for date columns, time columns and the backup
 // period. A cutoff that the calendar cannot hold stops the run with "Error subtracting
-// interval" and status 1 (a run that stopped early), before anything is deleted; the smallest int puts a time column's
-// cutoff far ahead, so every row goes, as with any negative retention.
+// interval" and status 1 (a run that stopped early), before anything is deleted; the smallest int
+// puts a time column's cutoff far ahead, so every row goes, as with any negative retention.
 TEST_F(HostileInputTest, RetentionsAtTheEndsOfTheIntRange) {
     const std::string today = "timezone('UTC', now())::date";
-    db.sql(std::string(
-               "INSERT INTO PurgeDynData VALUES ('dailysummary', 'obsdate', 2147483647, 0);"
-               "INSERT INTO DailySummary SELECT 'AAAM1', 'PP', ") +
+    db.sql(std::string("INSERT INTO PurgeDynData VALUES ('dailysummary', 'obsdate', 2147483647, 0);"
+                       "INSERT INTO DailySummary SELECT 'AAAM1', 'PP', ") +
            today + " - k, k FROM generate_series(-1, 5) AS k;");
     auto r = run();
     expect_own_exit(r);
@@ -109,8 +93,10 @@ TEST_F(HostileInputTest, RetentionsAtTheEndsOfTheIntRange) {
     EXPECT_EQ(report_line(r.out, "dailysummary").deleted, 5) << r.out;
     EXPECT_EQ(db.count("SELECT count(*) FROM DailySummary"), 2);
 
-    db.sql("DELETE FROM PurgeDynData; INSERT INTO PurgeDynData VALUES "
-           "('height', 'obstime', -2147483648, 0);" + hourly("height", 10));
+    db.sql(
+        "DELETE FROM PurgeDynData; INSERT INTO PurgeDynData VALUES "
+        "('height', 'obstime', -2147483648, 0);" +
+        observations("height", 10));
     r = run();
     expect_own_exit(r);
     ASSERT_EQ(r.status, 0) << r.out;
@@ -121,10 +107,11 @@ TEST_F(HostileInputTest, RetentionsAtTheEndsOfTheIntRange) {
 // With backup retention on, a backup period that the calendar cannot hold stops the run at the
 // first table, status 1, with nothing deleted: no station loses a row.
 TEST_F(HostileInputTest, AnUncomputableBackupRetentionStopsBeforeDeleting) {
-    db.sql("INSERT INTO Admin (hsa) VALUES ('BOX');"
-           "INSERT INTO Location (lid, hsa) VALUES ('OWN1', 'BOX'), ('OTHER1', 'ALY');"
-           "INSERT INTO PurgeDynData VALUES ('height', 'obstime', 24, 2147483647);" +
-           hourly("height", 48, "'OWN1','OTHER1'"));
+    db.sql(
+        "INSERT INTO Admin (hsa) VALUES ('BOX');"
+        "INSERT INTO Location (lid, hsa) VALUES ('OWN1', 'BOX'), ('OTHER1', 'ALY');"
+        "INSERT INTO PurgeDynData VALUES ('height', 'obstime', 24, 2147483647);" +
+        observations("height", 48, 1, "'OWN1','OTHER1'"));
     const auto r = run({{"trevane_backup_retention_use", "ON"}});
     expect_own_exit(r);
     EXPECT_EQ(r.status, 1) << r.out;
@@ -137,20 +124,22 @@ TEST_F(HostileInputTest, AnUncomputableBackupRetentionStopsBeforeDeleting) {
 TEST_F(HostileInputTest, OddKeysInTheProductAndEventPasses) {
     // Product ids: a backslash, a semicolon with a comment, and a plain id whose name the others
     // would match if a quote escaped.
-    db.sql("INSERT INTO PurgeProduct VALUES (E'A\\\\B', 1, now(), now()), ('X'';--', 1, now(), now()), "
-           "('X', 5, now(), now());"
-           "INSERT INTO TextProduct (product_id, producttime, postingtime) "
-           "SELECT p, timestamp '2026-01-10' - make_interval(hours => k), "
-           "timestamp '2026-01-10' - make_interval(hours => k) "
-           "FROM unnest(ARRAY[E'A\\\\B', 'X'';--', 'X']) AS p, generate_series(1, 3) AS k;");
+    db.sql(
+        "INSERT INTO PurgeProduct VALUES (E'A\\\\B', 1, now(), now()), ('X'';--', 1, now(), "
+        "now()), "
+        "('X', 5, now(), now());"
+        "INSERT INTO TextProduct (product_id, producttime, postingtime) "
+        "SELECT p, timestamp '2026-01-10' - make_interval(hours => k), "
+        "timestamp '2026-01-10' - make_interval(hours => k) "
+        "FROM unnest(ARRAY[E'A\\\\B', 'X'';--', 'X']) AS p, generate_series(1, 3) AS k;");
     // Events: a key holding the separator of the joined keys, one holding a backslash and
     // quotes, and a plain combination that a wrong split of the first would name.
     const auto event = [](const std::string& geoid, const std::string& office,
                           const std::string& product, int days) {
         return "INSERT INTO VTECevent (geoid, product_id, producttime, office_id, phenom, signif) "
-               "VALUES (E'" + geoid + "', '" + product +
-               "', date_trunc('second', localtimestamp) - " + std::to_string(days) +
-               " * interval '1 day', E'" + office + "', 'FL', 'W');";
+               "VALUES (E'" +
+               geoid + "', '" + product + "', date_trunc('second', localtimestamp) - " +
+               std::to_string(days) + " * interval '1 day', E'" + office + "', 'FL', 'W');";
     };
     db.sql(event("A|B", "KBOX", "P1", 40) + event("A|B", "KBOX", "P2", 50) +
            event("A", "B", "P1", 40) + event("A", "B", "P2", 50) +

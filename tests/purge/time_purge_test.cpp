@@ -6,23 +6,9 @@
 
 using purgetest::find_line;
 using purgetest::lines;
+using purgetest::observations;
 using purgetest::PurgeTest;
 using purgetest::report_line;
-
-namespace {
-
-// Rows of `table` every `step_hours` hours back from now (UTC) over `span_hours`, at `lids`.
-std::string observations(const std::string& table, int span_hours, int step_hours,
-                         const std::string& lids = "'AAAM1','BBBM1'") {
-    return "INSERT INTO " + table +
-           " (lid, pe, dur, ts, extremum, obstime, value) SELECT l, 'HG', 0, 'RG', 'Z', "
-           "date_trunc('second', timezone('UTC', now())) - make_interval(hours => k) "
-           "+ interval '30 seconds', k FROM unnest(ARRAY[" +
-           lids + "]) AS l, generate_series(0, " + std::to_string(span_hours) + ", " +
-           std::to_string(step_hours) + ") AS k;";
-}
-
-}  // namespace
 
 class TimePurgeTest : public PurgeTest {};
 
