@@ -160,6 +160,10 @@ BEGIN
         )$f$, name);
     EXECUTE format('CREATE INDEX %1$I ON %2$I (obstime)', name || '_obstime', name);
     EXECUTE format('CREATE INDEX %1$I ON %2$I (lid, obstime)', name || '_lid_obstime', name);
+    -- The purge lists a table's stations (SELECT DISTINCT lid) before deleting station by
+    -- station: a narrow index on lid alone (deduplicated, a few percent of the table) answers
+    -- that from the index instead of a scan of the whole table.
+    EXECUTE format('CREATE INDEX %1$I ON %2$I (lid)', name || '_lid', name);
 END $$;
 
 SELECT pg_temp.make_obs_table(t)
@@ -175,3 +179,4 @@ CREATE TABLE DailySummary (
 );
 CREATE INDEX dailysummary_obsdate ON DailySummary (obsdate);
 CREATE INDEX dailysummary_lid_obsdate ON DailySummary (lid, obsdate);
+CREATE INDEX dailysummary_lid ON DailySummary (lid);
