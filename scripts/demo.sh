@@ -19,6 +19,7 @@ trap 'scripts/pg-cluster.sh stop "$demo/cluster"' EXIT
 # shellcheck disable=SC1091
 source "$demo/cluster/env"
 export PGDATABASE=postgres
+export PGOPTIONS="-c client_min_messages=warning"
 
 psql -qX -v ON_ERROR_STOP=1 -c "DROP DATABASE IF EXISTS trevane_demo WITH (FORCE)" >/dev/null
 psql -qX -v ON_ERROR_STOP=1 -c "CREATE DATABASE trevane_demo" >/dev/null
