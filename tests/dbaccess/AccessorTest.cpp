@@ -22,36 +22,57 @@ struct ExpectedTexts {
 
 TEST(StatementTexts, EachTableSpellsItsStatementsExactly) {
     const ExpectedTexts tables[] = {
-    {dbaccess::texts(dbaccess::kAdminTable),
-     "SELECT * FROM Admin ",
-     "SELECT COUNT(*) FROM Admin ",
-     "DELETE FROM Admin ",
-     "insert into Admin ( focalpoint  , ofc  , phone  , region  , regno  , cd404  , tenyr  , oneyr  , hsa  , hsa_num  , hb_password  ) values (  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? )",
-     " UPDATE Admin SET focalpoint = ? , ofc = ? , phone = ? , region = ? , regno = ? ,     cd404 = ? , tenyr = ? , oneyr = ? , hsa = ? , hsa_num = ? ,     hb_password = ? "},
-    {dbaccess::texts(dbaccess::kDPARadarTable),
-     "SELECT * FROM DPARadar ",
-     "SELECT COUNT(*) FROM DPARadar ",
-     "DELETE FROM DPARadar ",
-     "insert into DPARadar ( radid  , obstime  , minoff  , maxvalh  , maxvald  , s1_bias_value  , producttime  , nisolbin  , noutint  , noutrep  , areared  , biscanr  , block_bins_reject  , clutter_bins_rej  , bins_smoothed  , scan_bins_filled  , high_elev_angle  , scan_rain_area  , nbadscan  , nhourout  , volcovpat  , opermode  , missper  , supplmess  , grid_filename  ) values (  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? )",
-     " UPDATE DPARadar SET radid = ? , obstime = ? , minoff = ? , maxvalh = ? , maxvald = ? ,     s1_bias_value = ? , producttime = ? , nisolbin = ? , noutint = ? , noutrep = ? ,     areared = ? , biscanr = ? , block_bins_reject = ? , clutter_bins_rej = ? , bins_smoothed = ? ,     scan_bins_filled = ? , high_elev_angle = ? , scan_rain_area = ? , nbadscan = ? , nhourout = ? ,     volcovpat = ? , opermode = ? , missper = ? , supplmess = ? , grid_filename = ? "},
-    {dbaccess::texts(dbaccess::kLocationTable),
-     "SELECT * FROM Location ",
-     "SELECT COUNT(*) FROM Location ",
-     "DELETE FROM Location ",
-     "insert into location ( lid  , county  , coe  , cpm  , detail  , elev  , hdatum  , hsa  , hu  , lat  , lon  , lremark  , lrevise  , name  , network  , rb  , rfc  , sbd  , sn  , state  , waro  , wfo  , wsfo  , type  , des  , det  , post  , stntype  , tzone  ) values (  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? )",
-     " UPDATE Location SET lid = ? , county = ? , coe = ? , cpm = ? , detail = ? ,     elev = ? , hdatum = ? , hsa = ? , hu = ? , lat = ? ,     lon = ? , lremark = ? , lrevise = ? , name = ? , network = ? ,     rb = ? , rfc = ? , sbd = ? , sn = ? , state = ? ,     waro = ? , wfo = ? , wsfo = ? , type = ? , des = ? ,     det = ? , post = ? , stntype = ? , tzone = ? "},
-    {dbaccess::texts(dbaccess::kPerfLogTable),
-     "SELECT * FROM PerfLog ",
-     "SELECT COUNT(*) FROM PerfLog ",
-     "DELETE FROM PerfLog ",
-     "insert into PerfLog ( process  , start_time  , num_processed  , num_reads  , num_inserts  , num_updates  , num_deletes  , elapsed_time  , cpu_time  , io_time  ) values (  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? )",
-     " UPDATE PerfLog SET process = ? , start_time = ? , num_processed = ? , num_reads = ? , num_inserts = ? ,     num_updates = ? , num_deletes = ? , elapsed_time = ? , cpu_time = ? , io_time = ? "},
-    {dbaccess::texts(dbaccess::kVTECeventTable),
-     "SELECT * FROM VTECevent ",
-     "SELECT COUNT(*) FROM VTECevent ",
-     "DELETE FROM VTECevent ",
-     "insert into VTECevent ( geoid  , product_id  , producttime  , productmode  , geomode  , action  , office_id  , phenom  , signif  , etn  , begintime  , endtime  , severity  , immed_cause  , risetime  , cresttime  , falltime  , record  ) values (  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? )",
-     " UPDATE VTECevent SET geoid = ? , product_id = ? , producttime = ? , productmode = ? , geomode = ? ,     action = ? , office_id = ? , phenom = ? , signif = ? , etn = ? ,     begintime = ? , endtime = ? , severity = ? , immed_cause = ? , risetime = ? ,     cresttime = ? , falltime = ? , record = ? "},
+        {dbaccess::texts(dbaccess::kAdminTable), "SELECT * FROM Admin ",
+         "SELECT COUNT(*) FROM Admin ", "DELETE FROM Admin ",
+         "insert into Admin ( focalpoint  , ofc  , phone  , region  , regno  , cd404  , tenyr  , "
+         "oneyr  , hsa  , hsa_num  , hb_password  ) values (  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? "
+         ",  ? ,  ? ,  ? )",
+         " UPDATE Admin SET focalpoint = ? , ofc = ? , phone = ? , region = ? , regno = ? ,     "
+         "cd404 = ? , tenyr = ? , oneyr = ? , hsa = ? , hsa_num = ? ,     hb_password = ? "},
+        {dbaccess::texts(dbaccess::kDPARadarTable), "SELECT * FROM DPARadar ",
+         "SELECT COUNT(*) FROM DPARadar ", "DELETE FROM DPARadar ",
+         "insert into DPARadar ( radid  , obstime  , minoff  , maxvalh  , maxvald  , s1_bias_value "
+         " , producttime  , nisolbin  , noutint  , noutrep  , areared  , biscanr  , "
+         "block_bins_reject  , clutter_bins_rej  , bins_smoothed  , scan_bins_filled  , "
+         "high_elev_angle  , scan_rain_area  , nbadscan  , nhourout  , volcovpat  , opermode  , "
+         "missper  , supplmess  , grid_filename  ) values (  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? "
+         ",  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? )",
+         " UPDATE DPARadar SET radid = ? , obstime = ? , minoff = ? , maxvalh = ? , maxvald = ? ,  "
+         "   s1_bias_value = ? , producttime = ? , nisolbin = ? , noutint = ? , noutrep = ? ,     "
+         "areared = ? , biscanr = ? , block_bins_reject = ? , clutter_bins_rej = ? , bins_smoothed "
+         "= ? ,     scan_bins_filled = ? , high_elev_angle = ? , scan_rain_area = ? , nbadscan = ? "
+         ", nhourout = ? ,     volcovpat = ? , opermode = ? , missper = ? , supplmess = ? , "
+         "grid_filename = ? "},
+        {dbaccess::texts(dbaccess::kLocationTable), "SELECT * FROM Location ",
+         "SELECT COUNT(*) FROM Location ", "DELETE FROM Location ",
+         "insert into location ( lid  , county  , coe  , cpm  , detail  , elev  , hdatum  , hsa  , "
+         "hu  , lat  , lon  , lremark  , lrevise  , name  , network  , rb  , rfc  , sbd  , sn  , "
+         "state  , waro  , wfo  , wsfo  , type  , des  , det  , post  , stntype  , tzone  ) values "
+         "(  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  "
+         "? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? )",
+         " UPDATE Location SET lid = ? , county = ? , coe = ? , cpm = ? , detail = ? ,     elev = "
+         "? , hdatum = ? , hsa = ? , hu = ? , lat = ? ,     lon = ? , lremark = ? , lrevise = ? , "
+         "name = ? , network = ? ,     rb = ? , rfc = ? , sbd = ? , sn = ? , state = ? ,     waro "
+         "= ? , wfo = ? , wsfo = ? , type = ? , des = ? ,     det = ? , post = ? , stntype = ? , "
+         "tzone = ? "},
+        {dbaccess::texts(dbaccess::kPerfLogTable), "SELECT * FROM PerfLog ",
+         "SELECT COUNT(*) FROM PerfLog ", "DELETE FROM PerfLog ",
+         "insert into PerfLog ( process  , start_time  , num_processed  , num_reads  , num_inserts "
+         " , num_updates  , num_deletes  , elapsed_time  , cpu_time  , io_time  ) values (  ? ,  ? "
+         ",  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? )",
+         " UPDATE PerfLog SET process = ? , start_time = ? , num_processed = ? , num_reads = ? , "
+         "num_inserts = ? ,     num_updates = ? , num_deletes = ? , elapsed_time = ? , cpu_time = "
+         "? , io_time = ? "},
+        {dbaccess::texts(dbaccess::kVTECeventTable), "SELECT * FROM VTECevent ",
+         "SELECT COUNT(*) FROM VTECevent ", "DELETE FROM VTECevent ",
+         "insert into VTECevent ( geoid  , product_id  , producttime  , productmode  , geomode  , "
+         "action  , office_id  , phenom  , signif  , etn  , begintime  , endtime  , severity  , "
+         "immed_cause  , risetime  , cresttime  , falltime  , record  ) values (  ? ,  ? ,  ? ,  ? "
+         ",  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? )",
+         " UPDATE VTECevent SET geoid = ? , product_id = ? , producttime = ? , productmode = ? , "
+         "geomode = ? ,     action = ? , office_id = ? , phenom = ? , signif = ? , etn = ? ,     "
+         "begintime = ? , endtime = ? , severity = ? , immed_cause = ? , risetime = ? ,     "
+         "cresttime = ? , falltime = ? , record = ? "},
     };
     for (const ExpectedTexts& t : tables) {
         SCOPED_TRACE(t.select);
@@ -186,7 +207,8 @@ TEST_F(AccessorTest, NullInANonNullableColumnFailsTheSelect) {
         EXPECT_EQ(st.sqlCode, -213);
         EXPECT_STREQ(st.sqlState, "22002");
         EXPECT_EQ(st.sqlCommand, SQL_SELECT);
-        EXPECT_EQ(std::string(st.errorMessage).rfind("null value without indicator on line ", 0), 0u)
+        EXPECT_EQ(std::string(st.errorMessage).rfind("null value without indicator on line ", 0),
+                  0u)
             << st.errorMessage;
         EXPECT_EQ(err, report(c.first, st));
     }
@@ -200,8 +222,9 @@ TEST_F(AccessorTest, NullInANonNullableColumnFailsTheSelect) {
 
 TEST_F(AccessorTest, LongerValueIsCutToItsFieldAndTheRestOfTheRecordKept) {
     db().sql("ALTER TABLE Admin ALTER COLUMN phone TYPE varchar(40)");
-    db().sql("INSERT INTO Admin (phone, hsa, hsa_num, hb_password) VALUES "
-             "('0123456789012345678901234567890', 'ABC', 7, 'pw')");
+    db().sql(
+        "INSERT INTO Admin (phone, hsa, hsa_num, hb_password) VALUES "
+        "('0123456789012345678901234567890', 'ABC', 7, 'pw')");
     Admin* got = GetAdmin(nullptr);
     ASSERT_NE(got, nullptr);
     EXPECT_STREQ(got->phone, "012345678901");

@@ -19,7 +19,7 @@ namespace dbtest {
 
 // A fresh database per test, with the process's session connected to it.
 class DbTest : public ::testing::Test {
-protected:
+   protected:
     void SetUp() override {
         REQUIRE_TEST_SERVER();
         db_ = std::make_unique<testsupport::TestDatabase>();
@@ -27,12 +27,13 @@ protected:
         connected_ = true;
     }
     void TearDown() override {
-        if (connected_) CloseDbms();
+        if (connected_)
+            CloseDbms();
         db_.reset();
     }
     testsupport::TestDatabase& db() { return *db_; }
 
-private:
+   private:
     std::unique_ptr<testsupport::TestDatabase> db_;
     bool connected_ = false;
 };
@@ -48,11 +49,21 @@ template <std::size_t N>
 void setNull(char (&f)[N]) {
     std::memset(f, 0, N);
 }
-inline void setNull(short& f) { f = SHRT_MIN; }
-inline void setNull(int& f) { f = INT_MIN; }
-inline void setNull(float& f) { std::memset(&f, 0xFF, sizeof f); }
-inline void setNull(double& f) { std::memset(&f, 0xFF, sizeof f); }
-inline void setNull(timestamp& f) { std::memset(&f, 0xFF, sizeof f); }
+inline void setNull(short& f) {
+    f = SHRT_MIN;
+}
+inline void setNull(int& f) {
+    f = INT_MIN;
+}
+inline void setNull(float& f) {
+    std::memset(&f, 0xFF, sizeof f);
+}
+inline void setNull(double& f) {
+    std::memset(&f, 0xFF, sizeof f);
+}
+inline void setNull(timestamp& f) {
+    std::memset(&f, 0xFF, sizeof f);
+}
 
 template <std::size_t N>
 void setText(char (&f)[N], const char* text) {

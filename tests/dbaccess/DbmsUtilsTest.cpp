@@ -17,7 +17,8 @@ namespace {
 bool allBytes(const void* p, std::size_t n, unsigned char b) {
     const auto* c = static_cast<const unsigned char*>(p);
     for (std::size_t i = 0; i < n; ++i) {
-        if (c[i] != b) return false;
+        if (c[i] != b)
+            return false;
     }
     return true;
 }
@@ -131,7 +132,7 @@ TEST_F(SessionTest, OpenSessionRunsStatementsUntilClosed) {
 // ---- Observation tables ----
 
 class TableName : public ::testing::Test {
-protected:
+   protected:
     void SetUp() override {
         for (const char* v : {"APPS_DEFAULTS", "APPS_DEFAULTS_USER", "APPS_DEFAULTS_PROG",
                               "APPS_DEFAULTS_SITE", "shef_procobs"}) {
@@ -158,17 +159,39 @@ TEST_F(TableName, ObservedForecastProcessedAndContingency) {
         const char* table;
     };
     const Case cases[] = {
-        {"HG", "RG", "height"},        {"PC", "RG", "rawpc"},          {"PP", "RZ", "rawpp"},
-        {"PA", "RG", "pressure"},      {"PD", "RG", "pressure"},       {"PE", "RG", "pressure"},
-        {"PL", "RG", "pressure"},      {"pp", "R", "precip"},          {"AD", "RG", "agricultural"},
-        {"EA", "RG", "evaporation"},   {"FA", "RG", "fishcount"},      {"GD", "RG", "ground"},
-        {"IC", "RG", "ice"},           {"LS", "RG", "lake"},           {"MM", "RG", "moisture"},
-        {"NG", "RG", "gatedam"},       {"QR", "RG", "discharge"},      {"RA", "RG", "radiation"},
-        {"SW", "RG", "snow"},          {"TA", "RG", "temperature"},    {"US", "RG", "wind"},
-        {"VB", "RG", "power"},         {"WC", "RG", "waterquality"},   {"XW", "RG", "weather"},
-        {"YA", "RG", "yunique"},       {"ha", "RG", "height"},         {"HG", "FF", "fcstheight"},
-        {"PP", "FF", "fcstprecip"},    {"QR", "FE", "fcstdischarge"},  {"TA", "FF", "fcsttemperature"},
-        {"SW", "FF", "fcstother"},     {"", "FF", "fcstother"},        {"HG", "CF", "contingencyvalue"},
+        {"HG", "RG", "height"},
+        {"PC", "RG", "rawpc"},
+        {"PP", "RZ", "rawpp"},
+        {"PA", "RG", "pressure"},
+        {"PD", "RG", "pressure"},
+        {"PE", "RG", "pressure"},
+        {"PL", "RG", "pressure"},
+        {"pp", "R", "precip"},
+        {"AD", "RG", "agricultural"},
+        {"EA", "RG", "evaporation"},
+        {"FA", "RG", "fishcount"},
+        {"GD", "RG", "ground"},
+        {"IC", "RG", "ice"},
+        {"LS", "RG", "lake"},
+        {"MM", "RG", "moisture"},
+        {"NG", "RG", "gatedam"},
+        {"QR", "RG", "discharge"},
+        {"RA", "RG", "radiation"},
+        {"SW", "RG", "snow"},
+        {"TA", "RG", "temperature"},
+        {"US", "RG", "wind"},
+        {"VB", "RG", "power"},
+        {"WC", "RG", "waterquality"},
+        {"XW", "RG", "weather"},
+        {"YA", "RG", "yunique"},
+        {"ha", "RG", "height"},
+        {"HG", "FF", "fcstheight"},
+        {"PP", "FF", "fcstprecip"},
+        {"QR", "FE", "fcstdischarge"},
+        {"TA", "FF", "fcsttemperature"},
+        {"SW", "FF", "fcstother"},
+        {"", "FF", "fcstother"},
+        {"HG", "CF", "contingencyvalue"},
         {"HG", "PM", "procvalue"},
     };
     for (const Case& c : cases) {

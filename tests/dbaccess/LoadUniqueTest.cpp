@@ -14,7 +14,8 @@ namespace {
 
 std::vector<std::string> texts(DistinctValue* first) {
     std::vector<std::string> out;
-    if (first == nullptr) return out;
+    if (first == nullptr)
+        return out;
     for (Node* n = ListFirst(&first->list); n != nullptr; n = ListNext(n)) {
         out.emplace_back(reinterpret_cast<DistinctValue*>(n)->text);
     }
@@ -28,7 +29,7 @@ std::vector<std::string> fields(char** array) {
 }
 
 class LoadUniqueTest : public DbTest {
-protected:
+   protected:
     void addEvent(const char* geoid, const char* product, const char* office, const char* phenom) {
         db().sql(std::string("INSERT INTO VTECevent (geoid, product_id, producttime, office_id, "
                              "phenom, signif) VALUES ('") +
@@ -84,7 +85,6 @@ TEST_F(LoadUniqueTest, JoinedColumnsComeBackSeparatedAndSplitIntoFields) {
                          {"G1", "KABC", "FL", "W"}, {"G2", "KA", "B", "FA", "W"}, {""}}));
     EXPECT_EQ(counts, (std::vector<int>{4, 5, 1}));
     FreeUnique(first);
-
 }
 
 TEST_F(LoadUniqueTest, EmptyTableGivesNoListAndNoMessage) {

@@ -14,7 +14,7 @@ namespace {
 
 template <class Traits>
 class TableModuleTest : public DbTest {
-protected:
+   protected:
     using R = typename Traits::Record;
 
     // A record with every field set, under a key.
@@ -29,8 +29,12 @@ protected:
         Traits::nullify(r);
         return r;
     }
-    std::string rows() { return db().sql(std::string("SELECT * FROM ") + Traits::table + " ORDER BY 1"); }
-    long long rowCount() { return db().count(std::string("SELECT count(*) FROM ") + Traits::table); }
+    std::string rows() {
+        return db().sql(std::string("SELECT * FROM ") + Traits::table + " ORDER BY 1");
+    }
+    long long rowCount() {
+        return db().count(std::string("SELECT count(*) FROM ") + Traits::table);
+    }
     const DbStatus& status() { return *Traits::Status(); }
     void expectStatus(int command, int rows, int code) {
         EXPECT_EQ(status().sqlCommand, command);
@@ -39,8 +43,8 @@ protected:
     }
 };
 
-using Tables = ::testing::Types<AdminTraits, DPARadarTraits, LocationTraits, PerfLogTraits,
-                                VTECeventTraits>;
+using Tables =
+    ::testing::Types<AdminTraits, DPARadarTraits, LocationTraits, PerfLogTraits, VTECeventTraits>;
 TYPED_TEST_SUITE(TableModuleTest, Tables);
 
 TYPED_TEST(TableModuleTest, RecordWithEveryFieldSetIsStoredAndReadBack) {
@@ -231,8 +235,8 @@ TYPED_TEST(TableModuleTest, FailedStatementsReportThreeLinesAndReturnTheirErrors
     };
     const char* bad = "WHERE nosuch = 1";
     const std::vector<Case> cases = {
-        {"Get" + name + "() in Prepare section",
-         [&] { return T::Get(bad) == nullptr ? -1 : 0; }, -1},
+        {"Get" + name + "() in Prepare section", [&] { return T::Get(bad) == nullptr ? -1 : 0; },
+         -1},
         {"Select" + name + "() in Prepare section",
          [&] { return T::Select(bad) == nullptr ? -1 : 0; }, -1},
         {"SelectCount" + name + "() in Prepare section", [&] { return T::Count(bad); }, -1},
@@ -278,7 +282,8 @@ TYPED_TEST(TableModuleTest, ChangingAKeyOntoAnotherRowFailsAtExecution) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(T::UpdateByRecord(&b, &a), -239);
     const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(err, report(std::string("Update") + T::table + "() in Execute section", this->status()));
+    EXPECT_EQ(err,
+              report(std::string("Update") + T::table + "() in Execute section", this->status()));
     EXPECT_EQ(this->status().sqlCommand, SQL_UPDATE);
     EXPECT_EQ(this->status().sqlCode, -239);
 }

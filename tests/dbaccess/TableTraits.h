@@ -15,24 +15,24 @@
 
 namespace dbtest {
 
-#define TABLE_OPERATIONS(T)                                               \
-    using Record = T;                                                     \
-    static constexpr const char* table = #T;                              \
-    static constexpr auto Get = &Get##T;                                  \
-    static constexpr auto Select = &Select##T;                            \
-    static constexpr auto Count = &Select##T##Count;                      \
-    static constexpr auto Put = &Put##T;                                  \
-    static constexpr auto Insert = &Insert##T;                            \
-    static constexpr auto Update = &Update##T;                            \
-    static constexpr auto Delete = &Delete##T;                            \
-    static constexpr auto UpdateByRecord = &Update##T##ByRecord;          \
-    static constexpr auto InsertOrUpdate = &InsertOrUpdate##T;            \
-    static constexpr auto InsertIfUnique = &InsertIfUnique##T;            \
-    static constexpr auto DeleteByRecord = &Delete##T##ByRecord;          \
-    static constexpr auto Exists = &T##Exists;                            \
-    static constexpr auto KeyWhere = &Get##T##PrimaryKeyWhereString;      \
-    static constexpr auto Free = &Free##T;                                \
-    static constexpr auto Status = &Get##T##DbStatus;                     \
+#define TABLE_OPERATIONS(T)                                          \
+    using Record = T;                                                \
+    static constexpr const char* table = #T;                         \
+    static constexpr auto Get = &Get##T;                             \
+    static constexpr auto Select = &Select##T;                       \
+    static constexpr auto Count = &Select##T##Count;                 \
+    static constexpr auto Put = &Put##T;                             \
+    static constexpr auto Insert = &Insert##T;                       \
+    static constexpr auto Update = &Update##T;                       \
+    static constexpr auto Delete = &Delete##T;                       \
+    static constexpr auto UpdateByRecord = &Update##T##ByRecord;     \
+    static constexpr auto InsertOrUpdate = &InsertOrUpdate##T;       \
+    static constexpr auto InsertIfUnique = &InsertIfUnique##T;       \
+    static constexpr auto DeleteByRecord = &Delete##T##ByRecord;     \
+    static constexpr auto Exists = &T##Exists;                       \
+    static constexpr auto KeyWhere = &Get##T##PrimaryKeyWhereString; \
+    static constexpr auto Free = &Free##T;                           \
+    static constexpr auto Status = &Get##T##DbStatus;                \
     static constexpr auto SetLogging = &Set##T##ErrorLogging;
 
 struct AdminTraits {
@@ -120,12 +120,12 @@ struct DPARadarTraits {
         setNull(r.supplmess), setNull(r.grid_filename);
     }
     static std::vector<std::string> nullable() {
-        return {"minoff",           "maxvalh",          "maxvald",          "s1_bias_value",
-                "producttime",      "nisolbin",         "noutint",          "noutrep",
-                "areared",          "biscanr",          "block_bins_reject", "clutter_bins_rej",
-                "bins_smoothed",    "scan_bins_filled", "high_elev_angle",  "scan_rain_area",
-                "nbadscan",         "nhourout",         "volcovpat",        "opermode",
-                "missper",          "supplmess",        "grid_filename"};
+        return {"minoff",        "maxvalh",          "maxvald",           "s1_bias_value",
+                "producttime",   "nisolbin",         "noutint",           "noutrep",
+                "areared",       "biscanr",          "block_bins_reject", "clutter_bins_rej",
+                "bins_smoothed", "scan_bins_filled", "high_elev_angle",   "scan_rain_area",
+                "nbadscan",      "nhourout",         "volcovpat",         "opermode",
+                "missper",       "supplmess",        "grid_filename"};
     }
     static void change(DPARadar& r) { r.maxvald = 99.5f; }
     static constexpr const char* changedColumn = "maxvald";
@@ -182,9 +182,9 @@ struct LocationTraits {
         setNull(r.stntype);
     }
     static std::vector<std::string> nullable() {
-        return {"coe", "cpm", "detail", "elev", "hdatum", "hu",   "lat",
-                "lon", "lremark", "lrevise", "name", "rb", "sbd", "sn",
-                "waro", "wsfo", "type", "des", "det", "post", "stntype"};
+        return {"coe",  "cpm",     "detail",  "elev", "hdatum", "hu",   "lat",
+                "lon",  "lremark", "lrevise", "name", "rb",     "sbd",  "sn",
+                "waro", "wsfo",    "type",    "des",  "det",    "post", "stntype"};
     }
     static void change(Location& r) { setText(r.name, "Renamed"); }
     static constexpr const char* changedColumn = "name";
@@ -265,9 +265,9 @@ struct VTECeventTraits {
         setNull(r.cresttime), setNull(r.falltime), setNull(r.record);
     }
     static std::vector<std::string> nullable() {
-        return {"productmode", "geomode",  "action",      "office_id", "phenom",
-                "signif",      "etn",      "begintime",   "endtime",   "severity",
-                "immed_cause", "risetime", "cresttime",   "falltime",  "record"};
+        return {"productmode", "geomode",  "action",    "office_id", "phenom",
+                "signif",      "etn",      "begintime", "endtime",   "severity",
+                "immed_cause", "risetime", "cresttime", "falltime",  "record"};
     }
     static void change(VTECevent& r) { setText(r.action, "EXT"); }
     static constexpr const char* changedColumn = "action";

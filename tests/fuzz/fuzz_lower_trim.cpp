@@ -21,11 +21,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t n = 0;
     for (std::size_t i = 0; i < len; ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
-        if (std::isgraph(c)) expected[n++] = static_cast<char>(std::tolower(c));
+        if (std::isgraph(c))
+            expected[n++] = static_cast<char>(std::tolower(c));
     }
     expected[n] = '\0';
 
     lower_trim(text.get());
-    if (std::strcmp(text.get(), expected.get()) != 0) std::abort();
+    if (std::strcmp(text.get(), expected.get()) != 0)
+        std::abort();
     return 0;
 }

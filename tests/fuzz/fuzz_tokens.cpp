@@ -3,13 +3,13 @@
 // the file, up to its first blank or colon, is looked up as well, so lines that match are met
 // often.
 
+#include <unistd.h>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 
 #include "get_apps_defaults.h"
 
@@ -57,7 +57,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         fd = mkstemp(fallback);
         token_file = fallback;
     }
-    if (fd < 0) std::abort();
+    if (fd < 0)
+        std::abort();
     close(fd);
     std::atexit([] { unlink(token_file.c_str()); });
     setenv("APPS_DEFAULTS", token_file.c_str(), 1);
@@ -72,16 +73,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t nl = input.find('\n');
     std::string name = input.substr(0, nl);
     const std::string contents = nl == std::string::npos ? std::string() : input.substr(nl + 1);
-    if (name.size() > 128) name.resize(128);
+    if (name.size() > 128)
+        name.resize(128);
 
     FILE* f = std::fopen(token_file.c_str(), "wb");
-    if (f == nullptr) std::abort();
+    if (f == nullptr)
+        std::abort();
     std::fwrite(contents.data(), 1, contents.size(), f);
     std::fclose(f);
 
-    if (!name.empty()) resolve(name);
+    if (!name.empty())
+        resolve(name);
     const std::string first = contents.substr(0, contents.find_first_of(" \t:\n"));
-    if (!first.empty() && first.size() <= 128) resolve(first);
+    if (!first.empty() && first.size() <= 128)
+        resolve(first);
 
     // The worker outside a lookup finds nothing.
     char value[kAppsDefaultsValueSize];

@@ -15,13 +15,13 @@ namespace {
 using testsupport::EnvChanges;
 using testsupport::RunResult;
 
-const char* const kFileVars[] = {"APPS_DEFAULTS_USER", "APPS_DEFAULTS_PROG",
-                                 "APPS_DEFAULTS_SITE", "APPS_DEFAULTS"};
+const char* const kFileVars[] = {"APPS_DEFAULTS_USER", "APPS_DEFAULTS_PROG", "APPS_DEFAULTS_SITE",
+                                 "APPS_DEFAULTS"};
 
 // Token files in a temporary directory, read by tokvue as a process and, in this process, by
 // the resolver that trevane uses; the environment is restored afterwards.
 class Tokvue : public ::testing::Test {
-protected:
+   protected:
     void SetUp() override {
         for (const char* v : kFileVars) {
             const char* old = std::getenv(v);
@@ -61,8 +61,7 @@ protected:
     // What tokvue prints for the name, without its line break.
     std::string printed(const std::string& name) {
         const RunResult r = tokvue({name});
-        EXPECT_TRUE(!r.out.empty() && r.out.back() == '\n' &&
-                    r.out.find('\n') == r.out.size() - 1)
+        EXPECT_TRUE(!r.out.empty() && r.out.back() == '\n' && r.out.find('\n') == r.out.size() - 1)
             << "not exactly one line: [" << r.out << "]";
         return r.out.empty() ? r.out : r.out.substr(0, r.out.size() - 1);
     }
@@ -77,7 +76,7 @@ protected:
     testsupport::TempDir dir_;
     EnvChanges env_;
 
-private:
+   private:
     std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
@@ -181,7 +180,8 @@ TEST_F(Tokvue, DiffersFromTrevaneResolver) {
 std::string commandOutput(const std::string& command) {
     std::string out;
     std::unique_ptr<FILE, int (*)(FILE*)> p(::popen(command.c_str(), "r"), ::pclose);
-    if (!p) return out;
+    if (!p)
+        return out;
     char buf[4096];
     std::size_t n;
     while ((n = std::fread(buf, 1, sizeof buf, p.get())) > 0) out.append(buf, n);

@@ -163,7 +163,8 @@ TEST(List, RandomOperationSequencesKeepInvariants) {
             }
             expectList(a, modelA);
             expectList(b, modelB);
-            if (HasFatalFailure()) return;
+            if (HasFatalFailure())
+                return;
         }
     }
 }

@@ -32,7 +32,8 @@ TEST(StringUtil, StripLeadingWhiteSpace) {
     for (const char* blank : {"", " \t "}) {
         testing::internal::CaptureStderr();
         EXPECT_EQ(applied(strip_lblanks, blank), blank);
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error in strip_lblanks: no non-blank chars found.\n");
+        EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                  "Error in strip_lblanks: no non-blank chars found.\n");
     }
 }
 

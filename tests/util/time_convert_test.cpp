@@ -61,7 +61,8 @@ std::vector<time_t> sweep() {
     std::mt19937_64 rng(1970);
     struct tm endFields = fields(2101, 1, 1);
     const time_t end = timegm(&endFields);
-    for (time_t t = 0; t < end; t += 86400 * 3 + static_cast<time_t>(rng() % 86400)) times.push_back(t);
+    for (time_t t = 0; t < end; t += 86400 * 3 + static_cast<time_t>(rng() % 86400))
+        times.push_back(t);
     for (int y = 1970; y <= 2100; ++y) {
         for (auto [m, d] : {std::pair{2, 28}, {2, 29}, {3, 1}, {12, 31}, {1, 1}}) {
             struct tm f = fields(y, m, d, 23, 59, 59);
@@ -104,10 +105,12 @@ TEST(TimeConvert, SecondsAgreeWithSystemLibraryFrom1970To2100) {
         time_t back = -1;
         ASSERT_EQ(yearsec_ansi_to_timet(text.c_str(), &back), 0);
         ASSERT_EQ(back, t) << text;
-        ASSERT_EQ(written([&](char* b) { timet_to_yearhour_ansi(t, b); }), systemText(t, "%Y-%m-%d %H"));
+        ASSERT_EQ(written([&](char* b) { timet_to_yearhour_ansi(t, b); }),
+                  systemText(t, "%Y-%m-%d %H"));
         ASSERT_EQ(written([&](char* b) { timet_to_yearday_USA(t, b); }), systemText(t, "%m/%d/%Y"));
         ASSERT_EQ(timet_to_monthday_t(t), (f.tm_mon + 1) * 100 + f.tm_mday);
-        ASSERT_EQ(timet_to_date_t(t), (f.tm_year + 1900) * 10000 + (f.tm_mon + 1) * 100 + f.tm_mday);
+        ASSERT_EQ(timet_to_date_t(t),
+                  (f.tm_year + 1900) * 10000 + (f.tm_mon + 1) * 100 + f.tm_mday);
         ASSERT_EQ(date_t_to_timet(timet_to_date_t(t)), t - (t % 86400));
     }
 }
@@ -140,8 +143,8 @@ TEST(TimeConvert, TextReadersAcceptLooseFieldsAndRejectMissingOnes) {
     EXPECT_EQ(yearsec_ansi_to_timet("2005-003-031 014:005:000", &t), 0);
     EXPECT_EQ(t, 1112277900);
     t = 5;
-    for (const char* bad : {"", "2005/03/31 14:05:00", "2005-03-31 14-05-00", "2005-03-31 14:05:", "x2005-03-31 14:05:00",
-                            "99999999999-03-31 14:05:00"}) {
+    for (const char* bad : {"", "2005/03/31 14:05:00", "2005-03-31 14-05-00", "2005-03-31 14:05:",
+                            "x2005-03-31 14:05:00", "99999999999-03-31 14:05:00"}) {
         EXPECT_EQ(yearsec_ansi_to_timet(bad, &t), -1) << bad;
         EXPECT_EQ(t, 5) << bad;
     }
@@ -151,7 +154,8 @@ TEST(TimeConvert, TextReadersAcceptLooseFieldsAndRejectMissingOnes) {
 }
 
 TEST(TimeConvert, DatabaseTimestampsCarryUtcWallClock) {
-    for (time_t t : {time_t{0}, time_t{1112277900}, time_t{951782399}, time_t{4102444799}, kPgEpochUnix - 1}) {
+    for (time_t t :
+         {time_t{0}, time_t{1112277900}, time_t{951782399}, time_t{4102444799}, kPgEpochUnix - 1}) {
         timestamp dt = 0;
         ASSERT_EQ(timet_to_yearsec_dt(t, &dt), 0);
         EXPECT_EQ(dt, (t - kPgEpochUnix) * kUsecs) << t;
@@ -164,14 +168,16 @@ TEST(TimeConvert, DatabaseTimestampsCarryUtcWallClock) {
         EXPECT_EQ(back, t - t % 86400);
         EXPECT_EQ(yearhour_dt_to_timet(dt, &back), 0);
         EXPECT_EQ(back, t - t % 3600);
-        EXPECT_EQ(written([&](char* b) { dtimet_to_ansi(dt, b); }), systemText(t, "%Y-%m-%d %H:%M:%S"));
+        EXPECT_EQ(written([&](char* b) { dtimet_to_ansi(dt, b); }),
+                  systemText(t, "%Y-%m-%d %H:%M:%S"));
     }
     // A fraction of a second is dropped when reading seconds, kept in the text.
     const timestamp frac = (1112277900 - kPgEpochUnix) * kUsecs + 750000;
     time_t back = 0;
     EXPECT_EQ(yearsec_dt_to_timet(frac, &back), 0);
     EXPECT_EQ(back, 1112277900);
-    EXPECT_EQ(written([&](char* b) { EXPECT_EQ(yearsec_dt_to_ansi(frac, b), 0); }), "2005-03-31 14:05:00.75");
+    EXPECT_EQ(written([&](char* b) { EXPECT_EQ(yearsec_dt_to_ansi(frac, b), 0); }),
+              "2005-03-31 14:05:00.75");
     // All four writers give the same full text.
     EXPECT_EQ(written([&](char* b) { yearday_dt_to_ansi(frac, b); }), "2005-03-31 14:05:00.75");
     EXPECT_EQ(written([&](char* b) { monthday_dt_to_ansi(frac, b); }), "2005-03-31 14:05:00.75");
@@ -213,8 +219,10 @@ TEST(TimeConvert, TimestampTextParsing) {
 }
 
 TEST(TimeConvert, DateValidityAndText) {
-    for (date_t ok : {20000229, 10000101, 30001231, 20041231, 19960229}) EXPECT_EQ(valid_date_t(ok), 1) << ok;
-    for (date_t bad : {19000229, 10000100, 30010101, 20050431, 20051301, 20050001, 0, -20050331, 20050229})
+    for (date_t ok : {20000229, 10000101, 30001231, 20041231, 19960229})
+        EXPECT_EQ(valid_date_t(ok), 1) << ok;
+    for (date_t bad :
+         {19000229, 10000100, 30010101, 20050431, 20051301, 20050001, 0, -20050331, 20050229})
         EXPECT_EQ(valid_date_t(bad), 0) << bad;
     EXPECT_EQ(leap_year(2000), 1);
     EXPECT_EQ(leap_year(1900), 0);
@@ -260,7 +268,8 @@ TEST(TimeConvert, DatabaseDates) {
     EXPECT_EQ(pg_date_to_date_t(1916), 20050331);
     EXPECT_EQ(pg_date_to_date_t(-1), 19991231);
     for (date_t dt = 19700101; dt < 21010101; dt += 371) {
-        if (!valid_date_t(dt)) continue;
+        if (!valid_date_t(dt))
+            continue;
         EXPECT_EQ(pg_date_to_date_t(date_t_to_pg_date(dt)), dt);
     }
     EXPECT_EQ(pg_date_to_date_t(1100 * 366), 0);  // past 3000-12-31
@@ -286,7 +295,8 @@ TEST(TimeConvert, MonthDays) {
     EXPECT_EQ(USA_monthday_to_monthday_t("12-31", &md), -1);
     EXPECT_EQ(written([](char* b) { monthday_t_to_ansi_monthday(331, b); }), "03-31");
     EXPECT_EQ(written([](char* b) { monthday_t_to_USA_monthday(1205, b); }), "12/05");
-    EXPECT_EQ(written([](char* b) { monthday_t_to_USA_monthday(-2147483647 - 1, b); }), "-21474836/-48");
+    EXPECT_EQ(written([](char* b) { monthday_t_to_USA_monthday(-2147483647 - 1, b); }),
+              "-21474836/-48");
 }
 
 TEST(TimeConvert, ShefDatesAndTimes) {
@@ -324,10 +334,11 @@ TEST(TimeConvert, ShefDurationCodes) {
         int code;
         int rc;
     };
-    for (const Case& c : {Case{30, 1, 0}, Case{59, 1, 0}, Case{60, 1, 0}, Case{3599, 59, 0}, Case{7200, 1002, 0},
-                          Case{86399, 1023, 0}, Case{172800, 2002, 0}, Case{90000, 1025, 0},
-                          Case{999 * 3600, 1999, 0}, Case{1000 * 3600, 2041, 0}, Case{90061, 2001, 0},
-                          Case{7776000, 2090, 0}, Case{7776001, 0, -1}}) {
+    for (const Case& c :
+         {Case{30, 1, 0}, Case{59, 1, 0}, Case{60, 1, 0}, Case{3599, 59, 0}, Case{7200, 1002, 0},
+          Case{86399, 1023, 0}, Case{172800, 2002, 0}, Case{90000, 1025, 0},
+          Case{999 * 3600, 1999, 0}, Case{1000 * 3600, 2041, 0}, Case{90061, 2001, 0},
+          Case{7776000, 2090, 0}, Case{7776001, 0, -1}}) {
         int code = -7;
         EXPECT_EQ(timet_to_shefdur(c.seconds, &code), c.rc) << c.seconds;
         EXPECT_EQ(code, c.code) << c.seconds;

@@ -21,7 +21,8 @@ constexpr timestamp kMinusInfinity = std::numeric_limits<int64_t>::min();
 constexpr timestamp kPlusInfinity = std::numeric_limits<int64_t>::max();
 
 // The timestamp of a UTC wall-clock time, from the system library's calendar.
-timestamp at(int year, int month, int day, int hour = 0, int minute = 0, int second = 0, int64_t usec = 0) {
+timestamp at(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
+             int64_t usec = 0) {
     struct tm f {};
     f.tm_year = year - 1900;
     f.tm_mon = month - 1;
@@ -32,7 +33,9 @@ timestamp at(int year, int month, int day, int hour = 0, int minute = 0, int sec
     return (timegm(&f) - kPgEpochUnix) * kUsecs + usec;
 }
 
-interval months(long m, int64_t usec = 0) { return interval{usec, m}; }
+interval months(long m, int64_t usec = 0) {
+    return interval{usec, m};
+}
 
 timestamp added(timestamp t, interval iv) {
     timestamp out = 0;
@@ -66,11 +69,13 @@ TEST(TimestampInterval, MonthsFollowTheEndOfMonthRule) {
     EXPECT_EQ(added(at(2000, 2, 29), months(12)), at(2001, 2, 28));
     EXPECT_EQ(added(at(1900, 1, 31), months(1)), at(1900, 2, 28));
     // The fraction of a second and the time of day survive the calendar step, before 2000 too.
-    EXPECT_EQ(added(at(1969, 7, 20, 20, 17, 40, 123456), months(2, 1)), at(1969, 9, 20, 20, 17, 40, 123457));
+    EXPECT_EQ(added(at(1969, 7, 20, 20, 17, 40, 123456), months(2, 1)),
+              at(1969, 9, 20, 20, 17, 40, 123457));
     // Months first, then the time: 31 Jan + (1 month, 1 day) is 1 March, not 29 Feb + ...
     EXPECT_EQ(added(at(2005, 1, 31), months(1, kUsecsPerDay)), at(2005, 3, 1));
     // The purge cutoff: 240 hours back.
-    EXPECT_EQ(subtracted(at(2005, 3, 31, 14, 5), months(0, 240 * 3600 * kUsecs)), at(2005, 3, 21, 14, 5));
+    EXPECT_EQ(subtracted(at(2005, 3, 31, 14, 5), months(0, 240 * 3600 * kUsecs)),
+              at(2005, 3, 21, 14, 5));
 }
 
 TEST(TimestampInterval, InfinityAndZeroPassThrough) {
@@ -81,7 +86,8 @@ TEST(TimestampInterval, InfinityAndZeroPassThrough) {
         EXPECT_EQ(trevane_time::PGTYPEStimestamp_sub_interval(&in, &iv, &out), 0);
         EXPECT_EQ(in, inf);
         EXPECT_EQ(out, inf);
-        const interval extreme{std::numeric_limits<int64_t>::min(), std::numeric_limits<long>::min()};
+        const interval extreme{std::numeric_limits<int64_t>::min(),
+                               std::numeric_limits<long>::min()};
         EXPECT_EQ(trevane_time::PGTYPEStimestamp_sub_interval(&in, &extreme, &out), 0);
         EXPECT_EQ(out, inf);
     }
@@ -100,15 +106,16 @@ TEST(TimestampInterval, OutOfRangeFailsWithoutChangingAnything) {
         timestamp start;
         interval iv;
     };
-    for (const Case& c : {Case{firstDay - kUsecsPerDay, months(1)},            // before the first day
-                          Case{firstDay + 40 * kUsecsPerDay, months(-2)},      // moved before it
-                          Case{at(2005, 3, 31), months(12L * 300000)},         // past the last year
+    for (const Case& c : {Case{firstDay - kUsecsPerDay, months(1)},        // before the first day
+                          Case{firstDay + 40 * kUsecsPerDay, months(-2)},  // moved before it
+                          Case{at(2005, 3, 31), months(12L * 300000)},     // past the last year
                           Case{at(2005, 3, 31), months(std::numeric_limits<long>::max())},
                           Case{at(2005, 3, 31), months(0, std::numeric_limits<int64_t>::max())},
                           Case{at(2005, 3, 31), months(0, std::numeric_limits<int64_t>::min())}}) {
         timestamp in = c.start;
         timestamp out = 12345;
-        EXPECT_EQ(trevane_time::PGTYPEStimestamp_add_interval(&in, &c.iv, &out), -1) << c.iv.month << " " << c.iv.time;
+        EXPECT_EQ(trevane_time::PGTYPEStimestamp_add_interval(&in, &c.iv, &out), -1)
+            << c.iv.month << " " << c.iv.time;
         EXPECT_EQ(in, c.start);
         EXPECT_EQ(out, 12345);
     }
@@ -146,16 +153,25 @@ std::vector<Case> randomCases(std::size_t n, uint64_t seed) {
             const int month = 1 + static_cast<int>(rng() % 12);
             const int day = 28 + static_cast<int>(rng() % 4);
             // Day 29..31 may not exist in that month: the system calendar carries it over.
-            start = at(year, month, day) + static_cast<timestamp>(rng() % static_cast<uint64_t>(kUsecsPerDay));
+            start = at(year, month, day) +
+                    static_cast<timestamp>(rng() % static_cast<uint64_t>(kUsecsPerDay));
         }
         interval iv{0, static_cast<long>(rng() % 61) - 30};
         switch (rng() % 4) {
-            case 0: break;
-            case 1: iv.time = (static_cast<int64_t>(rng() % 20001) - 10000) * 3600 * kUsecs; break;
-            case 2: iv.time = (static_cast<int64_t>(rng() % 6912001) - 3456000) * kUsecs; break;
-            default: iv.time = static_cast<int64_t>(rng() % (800 * kUsecsPerDay)) - 400 * kUsecsPerDay; break;
+            case 0:
+                break;
+            case 1:
+                iv.time = (static_cast<int64_t>(rng() % 20001) - 10000) * 3600 * kUsecs;
+                break;
+            case 2:
+                iv.time = (static_cast<int64_t>(rng() % 6912001) - 3456000) * kUsecs;
+                break;
+            default:
+                iv.time = static_cast<int64_t>(rng() % (800 * kUsecsPerDay)) - 400 * kUsecsPerDay;
+                break;
         }
-        if (i % 10 == 0) iv.month = 0;
+        if (i % 10 == 0)
+            iv.month = 0;
         cases.push_back({start, iv});
     }
     return cases;
@@ -170,14 +186,16 @@ TEST(TimestampInterval, AgreesWithTheClientLibrary) {
         interval libSpan = c.iv;
         ASSERT_EQ(trevane_time::PGTYPEStimestamp_add_interval(&oursIn, &c.iv, &oursOut), 0);
         ASSERT_EQ(::PGTYPEStimestamp_add_interval(&libIn, &libSpan, &libOut), 0);
-        ASSERT_EQ(oursOut, libOut) << c.start << " + (" << c.iv.month << " months, " << c.iv.time << " us)";
+        ASSERT_EQ(oursOut, libOut)
+            << c.start << " + (" << c.iv.month << " months, " << c.iv.time << " us)";
         ASSERT_EQ(oursIn, oursOut);
 
         oursIn = c.start;
         libIn = c.start;
         ASSERT_EQ(trevane_time::PGTYPEStimestamp_sub_interval(&oursIn, &c.iv, &oursOut), 0);
         ASSERT_EQ(::PGTYPEStimestamp_sub_interval(&libIn, &libSpan, &libOut), 0);
-        ASSERT_EQ(oursOut, libOut) << c.start << " - (" << c.iv.month << " months, " << c.iv.time << " us)";
+        ASSERT_EQ(oursOut, libOut)
+            << c.start << " - (" << c.iv.month << " months, " << c.iv.time << " us)";
         ASSERT_EQ(oursIn, oursOut);
     }
 }
@@ -186,7 +204,8 @@ template <typename T, typename F>
 std::string arrayLiteral(const std::vector<Case>& cases, F&& field) {
     std::string out = "'{";
     for (std::size_t i = 0; i < cases.size(); ++i) {
-        if (i) out += ',';
+        if (i)
+            out += ',';
         out += std::to_string(static_cast<T>(field(cases[i])));
     }
     return out + "}'";
@@ -220,8 +239,10 @@ TEST(TimestampInterval, AgreesWithTheDatabaseServer) {
         ASSERT_TRUE(fieldsIn >> n >> bar1 >> serverSum >> bar2 >> serverDiff) << line;
         ASSERT_EQ(n, seen + 1);
         const Case& c = cases[seen++];
-        ASSERT_EQ(added(c.start, c.iv), serverSum) << c.start << " + (" << c.iv.month << " months, " << c.iv.time << " us)";
-        ASSERT_EQ(subtracted(c.start, c.iv), serverDiff) << c.start << " - (" << c.iv.month << " months, " << c.iv.time << " us)";
+        ASSERT_EQ(added(c.start, c.iv), serverSum)
+            << c.start << " + (" << c.iv.month << " months, " << c.iv.time << " us)";
+        ASSERT_EQ(subtracted(c.start, c.iv), serverDiff)
+            << c.start << " - (" << c.iv.month << " months, " << c.iv.time << " us)";
     }
     EXPECT_EQ(seen, cases.size());
 }

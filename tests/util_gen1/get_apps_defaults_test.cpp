@@ -16,8 +16,8 @@
 
 namespace {
 
-const char* const kFileVars[] = {"APPS_DEFAULTS_USER", "APPS_DEFAULTS_PROG",
-                                 "APPS_DEFAULTS_SITE", "APPS_DEFAULTS"};
+const char* const kFileVars[] = {"APPS_DEFAULTS_USER", "APPS_DEFAULTS_PROG", "APPS_DEFAULTS_SITE",
+                                 "APPS_DEFAULTS"};
 
 struct Result {
     int rc;
@@ -27,7 +27,7 @@ struct Result {
 
 // Token files in a temporary directory, the environment restored afterwards.
 class Tokens : public ::testing::Test {
-protected:
+   protected:
     void SetUp() override {
         for (const char* v : kFileVars) unsetEnv(v);
     }
@@ -83,7 +83,7 @@ protected:
 
     testsupport::TempDir dir_;
 
-private:
+   private:
     std::map<std::string, std::optional<std::string>> saved_;
 };
 
