@@ -626,13 +626,8 @@ void keyCondition(const T& t, const typename T::Record& rec, char* out,
             detail::append(out, size, used, text, std::strlen(text));
         } else {
             const char* s = static_cast<const char*>(field);
-            const std::size_t n = strnlen(s, c.width);
-            for (std::size_t i = 0; i < n; ++i) {
-                detail::append(out, size, used, &s[i], 1);
-                if (s[i] == '\'') {
-                    detail::append(out, size, used, "'", 1);
-                }
-            }
+            const std::string quoted = esql::quoteDoubled(std::string_view(s, strnlen(s, c.width)));
+            detail::append(out, size, used, quoted.data(), quoted.size());
         }
         detail::append(out, size, used, "' ", 2);
     }
