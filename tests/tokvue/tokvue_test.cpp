@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Process.h"
+#include "ScopedEnv.h"
 #include "TempDir.h"
 #include "get_apps_defaults.h"
 
@@ -24,30 +25,17 @@ class Tokvue : public ::testing::Test {
    protected:
     void SetUp() override {
         for (const char* v : kFileVars) {
-            const char* old = std::getenv(v);
-            saved_.emplace_back(v, old ? std::optional<std::string>(old) : std::nullopt);
-            ::unsetenv(v);
+            process_env_.unset(v);
             env_[v] = std::nullopt;
-        }
-    }
-    void TearDown() override {
-        for (const auto& [name, old] : saved_) {
-            if (old) {
-                ::setenv(name.c_str(), old->c_str(), 1);
-            } else {
-                ::unsetenv(name.c_str());
-            }
         }
     }
     void file(int slot, const std::string& contents) {
         const std::string path = dir_.write("tokens" + std::to_string(slot), contents);
-        ::setenv(kFileVars[slot], path.c_str(), 1);
+        process_env_.set(kFileVars[slot], path);
         env_[kFileVars[slot]] = path;
     }
     void setToken(const std::string& name, const std::string& value) {
-        const char* old = std::getenv(name.c_str());
-        saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-        ::setenv(name.c_str(), value.c_str(), 1);
+        process_env_.set(name, value);
         env_[name] = value;
     }
 
@@ -77,7 +65,7 @@ class Tokvue : public ::testing::Test {
     EnvChanges env_;
 
    private:
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+    testsupport::ScopedEnv process_env_;  // this process's environment, for the in-process resolver
 };
 
 TEST_F(Tokvue, PrintsOneLineAndExitsZero) {

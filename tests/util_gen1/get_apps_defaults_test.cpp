@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "ScopedEnv.h"
 #include "TempDir.h"
 
 namespace {
@@ -31,29 +32,8 @@ class Tokens : public ::testing::Test {
     void SetUp() override {
         for (const char* v : kFileVars) unsetEnv(v);
     }
-    void TearDown() override {
-        for (const auto& [name, old] : saved_) {
-            if (old) {
-                ::setenv(name.c_str(), old->c_str(), 1);
-            } else {
-                ::unsetenv(name.c_str());
-            }
-        }
-    }
-    void remember(const std::string& name) {
-        if (saved_.count(name) == 0) {
-            const char* v = std::getenv(name.c_str());
-            saved_[name] = v ? std::optional<std::string>(v) : std::nullopt;
-        }
-    }
-    void setEnv(const std::string& name, const std::string& value) {
-        remember(name);
-        ::setenv(name.c_str(), value.c_str(), 1);
-    }
-    void unsetEnv(const std::string& name) {
-        remember(name);
-        ::unsetenv(name.c_str());
-    }
+    void setEnv(const std::string& name, const std::string& value) { env_.set(name, value); }
+    void unsetEnv(const std::string& name) { env_.unset(name); }
     // Writes a token file and names it with the slot's variable (0 USER ... 3 system).
     void file(int slot, const std::string& contents) {
         const std::string path = dir_.write(std::string("tokens") + std::to_string(slot), contents);
@@ -84,7 +64,7 @@ class Tokens : public ::testing::Test {
     testsupport::TempDir dir_;
 
    private:
-    std::map<std::string, std::optional<std::string>> saved_;
+    testsupport::ScopedEnv env_;
 };
 
 int openDescriptors() {
