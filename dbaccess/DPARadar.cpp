@@ -11,6 +11,10 @@ DPARadar* GetDPARadar(const char* where) {
     return dbaccess::select(table, state, dbaccess::kGetCursor, where);
 }
 
+DPARadar* GetDPARadarWithCuts(const char* where, std::vector<bool>& cut) {
+    return dbaccess::select(table, state, dbaccess::kGetCursor, where, &cut);
+}
+
 DPARadar* SelectDPARadar(const char* where) {
     return dbaccess::select(table, state, dbaccess::kSelectCursor, where);
 }

@@ -10,15 +10,14 @@ int OpenDbms(const char* name) {
     }
     char target[512];
     std::snprintf(target, sizeof target, "%s", name);
-    esql::connect(target);
-    if (esql::sqlcode() < 0) {
-        std::fprintf(stderr, "Unable to open database %s - (%ld)\n", name, esql::sqlcode());
+    const esql::Result r = esql::connect(target);
+    if (r.failed()) {
+        std::fprintf(stderr, "Unable to open database %s - (%ld)\n", name, r.code);
         return 2;
     }
     return 0;
 }
 
 int CloseDbms() {
-    esql::disconnect();
-    return esql::sqlcode() < 0 ? 3 : 0;
+    return esql::disconnect().failed() ? 3 : 0;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -161,18 +162,23 @@ void getTableName(const char* pe, const char* ts, char* tableName) {
 
 namespace {
 
-// Formats the value with the caller's format: through snprintf when the size is known.
-template <class V>
-void formatValue(char* out, std::size_t outSize, bool bounded, const char* format, V v) {
+// Formats the value with the caller's format: through snprintf when the size is known. The
+// caller's format is checked where it is written, against DataToString.
+__attribute__((format(printf, 4, 0))) void formatValue(char* out, std::size_t outSize, bool bounded,
+                                                       const char* format, ...) {
+    va_list args;
+    va_start(args, format);
     if (bounded) {
-        std::snprintf(out, outSize, format, v);
+        std::vsnprintf(out, outSize, format, args);
     } else {
-        std::sprintf(out, format, v);
+        std::vsprintf(out, format, args);
     }
+    va_end(args);
 }
 
-int dataToString(const void* value, int type, char* out, std::size_t outSize, bool bounded,
-                 const char* format, const char* nullText) {
+__attribute__((format(printf, 6, 0))) int dataToString(const void* value, int type, char* out,
+                                                       std::size_t outSize, bool bounded,
+                                                       const char* format, const char* nullText) {
     if (value == nullptr || out == nullptr || (bounded && outSize == 0)) {
         return 0;
     }

@@ -2,19 +2,22 @@
 
 // Status of the last statement of a table module, and the in-band SQL null markers.
 
+#include <ecpgtype.h>
+
 #include <cstddef>
 
-// Host-type codes of the runtime, as the null-marker functions take them.
+// Host-type codes of the runtime, as the null-marker functions take them: the runtime's own
+// codes (Esql.h maps the C++ types to them).
 enum HostTypeCode : int {
-    CHAR = 1,
-    SHORT = 3,
-    INT = 5,
-    LONG = 7,
-    FLOAT = 12,
-    DOUBLE = 13,
-    DATE = 18,
-    TIMESTAMP = 19,
-    INTERVAL = 20,
+    CHAR = ECPGt_char,
+    SHORT = ECPGt_short,
+    INT = ECPGt_int,
+    LONG = ECPGt_long,
+    FLOAT = ECPGt_float,
+    DOUBLE = ECPGt_double,
+    DATE = ECPGt_date,
+    TIMESTAMP = ECPGt_timestamp,
+    INTERVAL = ECPGt_interval,
 };
 
 // Kinds of operation kept in DbStatus::sqlCommand.
@@ -62,10 +65,12 @@ void getTableName(const char* pe, const char* ts, char* tableName);
 // Writes a host value of a type code (1, 3, 5, 12, 13) into out with a printf format taking an
 // int (codes 1, 3, 5) or a double (12, 13): 1. A null value writes nullText: 0. Other codes
 // write nothing: 0. out must have room for the formatted text.
-int DataToString(const void* value, int type, char* out, const char* format, const char* nullText);
+__attribute__((format(printf, 4, 0))) int DataToString(const void* value, int type, char* out,
+                                                       const char* format, const char* nullText);
 // The same, writing at most outSize bytes (the text is cut and stays terminated).
-int DataToString(const void* value, int type, char* out, std::size_t outSize, const char* format,
-                 const char* nullText);
+__attribute__((format(printf, 5, 0))) int DataToString(const void* value, int type, char* out,
+                                                       std::size_t outSize, const char* format,
+                                                       const char* nullText);
 
 // Resizes buffer (or allocates it when null) to hold a copy of text and copies it; null when
 // memory ran out (buffer then stays valid and the caller's).

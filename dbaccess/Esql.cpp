@@ -2,40 +2,89 @@
 
 #include <cstdio>
 #include <cstring>
+#include <unordered_map>
 
 namespace esql {
 
+namespace {
+
+// The prepared statements of the connection, by name.
+std::unordered_map<std::string, std::string>& preparedStatements() {
+    static std::unordered_map<std::string, std::string> statements;
+    return statements;
+}
+
+// The communication area as the runtime leaves it after a statement that succeeded.
+void clearArea() {
+    sqlca_t& ca = area();
+    ca.sqlcode = 0;
+    std::memcpy(ca.sqlstate, "00000", 5);
+    ca.sqlerrm.sqlerrml = 0;
+    ca.sqlerrm.sqlerrmc[0] = '\0';
+    std::memset(ca.sqlerrd, 0, sizeof ca.sqlerrd);
+    std::memset(&ca.sqlwarn, 0, sizeof ca.sqlwarn);
+}
+
+}  // namespace
+
 namespace detail {
-const char* numberPlaceholders(const char* text, std::string& buffer) {
-    buffer.clear();
+
+std::string numberPlaceholders(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 16);
     int next = 1;
     char quote = '\0';
-    for (const char* p = text; *p != '\0'; ++p) {
+    for (const char c : text) {
         if (quote != '\0') {
-            if (*p == quote) {
+            if (c == quote) {
                 quote = '\0';
             }
-            buffer += *p;
-        } else if (*p == '\'' || *p == '"') {
-            quote = *p;
-            buffer += *p;
-        } else if (*p == '?') {
-            buffer += '$';
-            buffer += std::to_string(next++);
+            out += c;
+        } else if (c == '\'' || c == '"') {
+            quote = c;
+            out += c;
+        } else if (c == '?') {
+            out += '$';
+            out += std::to_string(next++);
         } else {
-            buffer += *p;
+            out += c;
         }
     }
-    return buffer.c_str();
+    return out;
 }
-}  // namespace detail
 
-SqlState sqlstate() {
-    SqlState s{};
-    std::memcpy(s.text, area().sqlstate, 5);
-    s.text[5] = '\0';
-    return s;
+Result lastResult() {
+    const sqlca_t& ca = area();
+    Result r;
+    r.code = ca.sqlcode;
+    std::memcpy(r.state, ca.sqlstate, 5);
+    r.state[5] = '\0';
+    r.rows = ca.sqlerrd[2];
+    if (ca.sqlcode != 0) {
+        const int len = ca.sqlerrm.sqlerrml;
+        const std::size_t n =
+            len <= 0 ? 0
+                     : strnlen(ca.sqlerrm.sqlerrmc,
+                               std::min(static_cast<std::size_t>(len), sizeof ca.sqlerrm.sqlerrmc));
+        r.message.assign(ca.sqlerrm.sqlerrmc, n);
+    }
+    return r;
 }
+
+const std::string* preparedText(const char* name, int line) {
+    const auto& statements = preparedStatements();
+    const auto found = statements.find(name);
+    if (found == statements.end()) {
+        char message[160];
+        std::snprintf(message, sizeof message, "invalid statement name \"%.100s\" on line %d", name,
+                      line);
+        raise(ECPG_INVALID_STMT, "26000", message);
+        return nullptr;
+    }
+    return &found->second;
+}
+
+}  // namespace detail
 
 std::string quoteDoubled(std::string_view value) {
     std::string out;
@@ -49,43 +98,35 @@ std::string quoteDoubled(std::string_view value) {
     return out;
 }
 
-bool connect(const char* target) {
-    return ECPGconnect(__LINE__, kInformixCompat, target, nullptr, nullptr, nullptr, 1);
+Result connect(const char* target, Where where) {
+    ECPGconnect(static_cast<int>(where.line()), kInformixCompat, target, nullptr, nullptr, nullptr,
+                1);
+    return detail::lastResult();
 }
 
-bool disconnect() {
-    return ECPGdisconnect(__LINE__, "CURRENT");
+Result disconnect(Where where) {
+    ECPGdisconnect(static_cast<int>(where.line()), "CURRENT");
+    preparedStatements().clear();
+    return detail::lastResult();
 }
 
-bool prepare(const char* name, const char* text) {
-    return ECPGprepare(__LINE__, nullptr, false, name, text);
-}
-
-bool executeImmediate(const char* text) {
-    return exec(Kind::Immediate, text, none, none);
-}
-
-bool openPreparedCursor(const char* declareText, const char* preparedName, Options opt) {
-    // The runtime misreads a "?" that ends the text (it swallows one character past it), so
-    // the placeholder is handed over in its numbered form.
-    std::string declare(declareText);
-    if (!declare.empty() && declare.back() == '?') {
-        declare.replace(declare.size() - 1, 1, "$1");
+Result prepare(const char* name, const char* text, Where where) {
+    if (ECPGget_PGconn(nullptr) == nullptr) {
+        char message[128];
+        std::snprintf(message, sizeof message, "connection \"%s\" does not exist on line %d",
+                      "CURRENT", static_cast<int>(where.line()));
+        return raise(ECPG_NO_CONN, "08003", message);
     }
-    opt.questionMarks = false;
-    char* text = ECPGprepared_statement(nullptr, preparedName, __LINE__);
-    if (text == nullptr) {
-        // Nothing was prepared under that name: report it as the runtime reports a bad name.
-        char message[160];
-        std::snprintf(message, sizeof message, "invalid statement name \"%.100s\"", preparedName);
-        raise(ECPG_INVALID_STMT, "26000", message);
-        return false;
-    }
-    return exec(Kind::Normal, declare.c_str(), std::array<HostVar, 1>{statementText(text)}, none,
-                opt);
+    preparedStatements().insert_or_assign(name, text);
+    clearArea();
+    return detail::lastResult();
 }
 
-void raise(long code, const char* state, const char* message) {
+Result executeImmediate(const char* text, Where where) {
+    return exec(text, none, none, {}, where);
+}
+
+Result raise(long code, const char* state, const char* message) {
     sqlca_t& ca = area();
     ca.sqlcode = code;
     std::memcpy(ca.sqlstate, state, 5);
@@ -93,14 +134,53 @@ void raise(long code, const char* state, const char* message) {
                   static_cast<int>(sizeof ca.sqlerrm.sqlerrmc - 1), message);
     ca.sqlerrm.sqlerrml = static_cast<int>(std::strlen(ca.sqlerrm.sqlerrmc));
     ca.sqlerrd[2] = 0;
+    return detail::lastResult();
 }
 
-CursorGuard::~CursorGuard() {
-    if (closeText_ != nullptr) {
+Cursor::Cursor(std::string_view declare) : declare_(declare) {
+    // "declare <name> ..."
+    const std::size_t start = declare_.find_first_not_of(' ', declare_.find(' '));
+    const std::size_t end = declare_.find(' ', start);
+    name_ = declare_.substr(start, end - start);
+    fetch_ = "fetch " + name_;
+    close_ = "close " + name_;
+}
+
+Cursor::~Cursor() {
+    if (open_) {
         const sqlca_t saved = area();
-        exec(Kind::Normal, closeText_, none, none);
+        close();
         area() = saved;
     }
+}
+
+Result Cursor::declare(const char* text, Where where) {
+    Result r = exec(text, none, none, {}, where);
+    open_ = !r.failed();
+    return r;
+}
+
+Result Cursor::open(const char* preparedName, Where where) {
+    const std::string* text = detail::preparedText(preparedName, static_cast<int>(where.line()));
+    if (text == nullptr) {
+        return detail::lastResult();
+    }
+    // The final "?" of the declare text stands for the prepared text.
+    std::string statement = declare_;
+    if (!statement.empty() && statement.back() == '?') {
+        statement.pop_back();
+    }
+    statement += *text;
+    return declare(statement.c_str(), where);
+}
+
+Result Cursor::open(Where where) {
+    return declare(declare_.c_str(), where);
+}
+
+Result Cursor::close(Where where) {
+    open_ = false;
+    return exec(close_.c_str(), none, none, {}, where);
 }
 
 }  // namespace esql

@@ -4,6 +4,11 @@
 // a caller names C++ lvalues (char arrays, short, int, float, double, and through ts()/pgdate()
 // timestamp and date, each optionally with an int indicator) and the wrapper expands them into
 // the runtime's argument lists. A host variable of any other type does not compile.
+//
+// Prepared statements are kept here, on the client: preparing a name records its text and sends
+// nothing, so a faulty statement shows at the step that runs it. Every call returns its outcome
+// as a Result; the runtime's communication area is filled as well, because the table modules'
+// status records are built from it.
 
 #include <ecpgerrno.h>
 #include <ecpglib.h>
@@ -14,6 +19,7 @@
 
 #include <array>
 #include <cstddef>
+#include <source_location>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -23,6 +29,19 @@ namespace esql {
 
 // The runtime's Informix-compatible mode: in-band null markers, and PG_DBPATH naming the database.
 inline constexpr int kInformixCompat = 1;
+
+using Where = std::source_location;
+
+// The outcome of one statement, as the runtime reports it.
+struct Result {
+    long code = 0;            // 0 success, 100 no (more) rows, negative an error
+    char state[6] = "00000";  // five-character SQLSTATE
+    long rows = 0;            // rows processed
+    std::string message;      // the runtime's message; empty on success
+
+    bool failed() const { return code < 0; }
+    bool noRow() const { return code == ECPG_NOT_FOUND; }
+};
 
 // One host variable in the shape the runtime reads it: value then indicator.
 struct HostVar {
@@ -52,8 +71,15 @@ inline DateRef pgdate(date& v) {
     return {v};
 }
 
+// The one map from C++ host types to the runtime's type codes. The code of a type is also the
+// code of its null marker (IsNull, SetNull). There is no definition for other types, so an
+// unsupported host variable fails to compile.
 template <class T>
-struct HostType;  // no definition: an unsupported host type fails to compile
+struct HostType;
+template <std::size_t N>
+struct HostType<char[N]> {
+    static constexpr ECPGttype code = ECPGt_char;
+};
 template <>
 struct HostType<short> {
     static constexpr ECPGttype code = ECPGt_short;
@@ -70,12 +96,42 @@ template <>
 struct HostType<double> {
     static constexpr ECPGttype code = ECPGt_double;
 };
+template <>
+struct HostType<TimestampRef> {
+    static constexpr ECPGttype code = ECPGt_timestamp;
+};
+template <>
+struct HostType<DateRef> {
+    static constexpr ECPGttype code = ECPGt_date;
+};
 
-namespace detail {
-inline HostVar plain(ECPGttype type, void* value, long varcharsize, long offset) {
-    return {type, value, varcharsize, 1, offset, ECPGt_NO_INDICATOR, nullptr, 0, 0, 0};
+// A host variable of `size` bytes at `value` with the runtime's type code `type`; a text is a
+// character array of `size` bytes, which a fetch fills with at most `size` bytes.
+inline HostVar raw(ECPGttype type, void* value, std::size_t size) {
+    const long n = static_cast<long>(size);
+    return {type, value, type == ECPGt_char ? n : 1, 1, n, ECPGt_NO_INDICATOR, nullptr, 0, 0, 0};
 }
-inline HostVar withIndicator(HostVar h, int& ind) {
+
+// A host variable without indicator.
+template <class T>
+HostVar var(T& v) {
+    using U = std::remove_cv_t<T>;
+    return raw(HostType<U>::code, const_cast<U*>(&v), sizeof(U));
+}
+template <std::size_t N>
+HostVar var(char (&v)[N]) {
+    return raw(ECPGt_char, v, N);
+}
+inline HostVar var(TimestampRef r) {
+    return raw(HostType<TimestampRef>::code, &r.value, sizeof(timestamp));
+}
+inline HostVar var(DateRef r) {
+    return raw(HostType<DateRef>::code, &r.value, sizeof(date));
+}
+
+// Adds an indicator (negative for SQL null, positive the length of a cut text) to a host
+// variable.
+inline HostVar indicated(HostVar h, int& ind) {
     h.indType = ECPGt_int;
     h.indValue = &ind;
     h.indVarcharsize = 1;
@@ -83,46 +139,11 @@ inline HostVar withIndicator(HostVar h, int& ind) {
     h.indOffset = sizeof(int);
     return h;
 }
-}  // namespace detail
 
-// A host variable without indicator.
-template <class T>
-HostVar var(T& v) {
-    return detail::plain(HostType<std::remove_cv_t<T>>::code, const_cast<std::remove_cv_t<T>*>(&v),
-                         1, sizeof(T));
-}
-template <std::size_t N>
-HostVar var(char (&v)[N]) {
-    return detail::plain(ECPGt_char, v, static_cast<long>(N), static_cast<long>(N));
-}
-inline HostVar var(TimestampRef r) {
-    return detail::plain(ECPGt_timestamp, &r.value, 1, sizeof(timestamp));
-}
-inline HostVar var(DateRef r) {
-    return detail::plain(ECPGt_date, &r.value, 1, sizeof(date));
-}
-
-// A host variable with its indicator (negative for SQL null).
+// A host variable with its indicator.
 template <class T>
 HostVar var(T&& v, int& ind) {
-    return detail::withIndicator(var(std::forward<T>(v)), ind);
-}
-
-// A character array of `size` bytes given by pointer, for arrays whose size is known only at run
-// time; the runtime fills at most `size` bytes when fetching into it.
-inline HostVar text(char* v, std::size_t size) {
-    return detail::plain(ECPGt_char, v, static_cast<long>(size), static_cast<long>(size));
-}
-
-// Adds an indicator to a host variable built elsewhere.
-inline HostVar indicated(HostVar h, int& ind) {
-    return detail::withIndicator(h, ind);
-}
-
-// A text spliced verbatim into the statement in place of its placeholder, such as the text of
-// a prepared statement in "declare ... cursor with hold for ?".
-inline HostVar statementText(char* text) {
-    return detail::plain(ECPGt_char_variable, text, 1, 1);
+    return indicated(var(std::forward<T>(v)), ind);
 }
 
 inline HostVar to_host(HostVar h) {
@@ -141,22 +162,15 @@ auto vars(V&&... v) {
 
 inline constexpr std::array<HostVar, 0> none{};
 
-enum class Kind : int {
-    Normal = ECPGst_normal,             // the text itself is the statement
-    ExecutePrepared = ECPGst_execute,   // the text names a prepared statement
-    Immediate = ECPGst_exec_immediate,  // the text is run at once, without host variables
-};
-
 struct Options {
     bool forceIndicator = true;  // a null into a variable without indicator is an error (-213)
-    bool questionMarks = false;  // "?" marks the places of input variables in the text
 };
 
 namespace detail {
-// The runtime passes a "?" of a statement run directly to the server unchanged, which the
-// server rejects; this writes the text with its "?" places (outside quoted literals) numbered
-// as $1, $2, ... into `buffer` and returns it.
-const char* numberPlaceholders(const char* text, std::string& buffer);
+
+// The text of a statement as the server takes it: every "?" place (outside quoted literals)
+// numbered as $1, $2, ... when the statement has input variables.
+std::string numberPlaceholders(std::string_view text);
 
 template <std::size_t K, std::size_t N>
 auto arg(const std::array<HostVar, N>& v) {
@@ -185,79 +199,113 @@ auto arg(const std::array<HostVar, N>& v) {
     }
 }
 
+// The outcome the runtime left in its communication area.
+Result lastResult();
+
 template <std::size_t NI, std::size_t NO, std::size_t... I, std::size_t... J>
-bool doCall(Kind kind, const char* text, const std::array<HostVar, NI>& in,
-            const std::array<HostVar, NO>& out, Options opt, std::index_sequence<I...>,
-            std::index_sequence<J...>) {
+Result run(const char* text, const std::array<HostVar, NI>& in, const std::array<HostVar, NO>& out,
+           Options opt, int line, std::index_sequence<I...>, std::index_sequence<J...>) {
     std::string numbered;
-    if (opt.questionMarks && kind == Kind::Normal && NI > 0) {
-        text = numberPlaceholders(text, numbered);
+    if constexpr (NI > 0) {
+        numbered = numberPlaceholders(text);
+        text = numbered.c_str();
     }
-    return ECPGdo(__LINE__, kInformixCompat, opt.forceIndicator ? 1 : 0, nullptr, opt.questionMarks,
-                  static_cast<int>(kind), text, arg<I>(in)..., ECPGt_EOIT, arg<J>(out)...,
-                  ECPGt_EORT);
+    ECPGdo(line, kInformixCompat, opt.forceIndicator ? 1 : 0, nullptr, false, ECPGst_normal, text,
+           arg<I>(in)..., ECPGt_EOIT, arg<J>(out)..., ECPGt_EORT);
+    return lastResult();
 }
+
+// The text recorded under a prepared name, or null after recording the runtime's failure for
+// a name that was never prepared.
+const std::string* preparedText(const char* name, int line);
+
 }  // namespace detail
 
-// Runs one statement with its input and output host variables; the outcome is in area().
-template <std::size_t NI, std::size_t NO>
-bool exec(Kind kind, const char* text, const std::array<HostVar, NI>& in,
-          const std::array<HostVar, NO>& out, Options opt = {}) {
-    return detail::doCall(kind, text, in, out, opt, std::make_index_sequence<NI * 10>{},
-                          std::make_index_sequence<NO * 10>{});
+// Runs one statement text with its input and output host variables. "?" marks the places of the
+// input variables.
+template <std::size_t NI = 0, std::size_t NO = 0>
+Result exec(const char* text, const std::array<HostVar, NI>& in = {},
+            const std::array<HostVar, NO>& out = {}, Options opt = {},
+            Where where = Where::current()) {
+    return detail::run(text, in, out, opt, static_cast<int>(where.line()),
+                       std::make_index_sequence<NI * 10>{}, std::make_index_sequence<NO * 10>{});
 }
 
-// The runtime's communication area (sqlca): status code, SQLSTATE, message, rows processed.
+// Runs a text at once, without host variables.
+Result executeImmediate(const char* text, Where where = Where::current());
+
+// Records `text` under the statement name `name`, replacing an earlier one; nothing is sent.
+Result prepare(const char* name, const char* text, Where where = Where::current());
+
+// Runs the statement prepared under `name` with its input and output host variables, as one
+// statement. A name that was never prepared fails with the runtime's invalid-name status.
+template <std::size_t NI = 0, std::size_t NO = 0>
+Result execute(const char* name, const std::array<HostVar, NI>& in = {},
+               const std::array<HostVar, NO>& out = {}, Options opt = {},
+               Where where = Where::current()) {
+    const std::string* text = detail::preparedText(name, static_cast<int>(where.line()));
+    if (text == nullptr) {
+        return detail::lastResult();
+    }
+    return exec(text->c_str(), in, out, opt, where);
+}
+
+// Connects the default connection in the Informix-compatible mode with autocommit on.
+Result connect(const char* target, Where where = Where::current());
+// Disconnects the current connection; its prepared statements go with it.
+Result disconnect(Where where = Where::current());
+
+// Records a failure found before the runtime was called (such as a statement that does not fit
+// its buffer) in the communication area, shaped as the runtime reports its own failures.
+Result raise(long code, const char* state, const char* message);
+
+// The runtime's communication area: what the table modules' status records are built from.
 inline sqlca_t& area() {
     return *ECPGget_sqlca();
 }
-inline long sqlcode() {
-    return area().sqlcode;
-}
-// Rows processed by the last statement.
-inline long rowsProcessed() {
-    return area().sqlerrd[2];
-}
-
-// The five-character SQLSTATE of the last statement, terminated.
-struct SqlState {
-    char text[6];
-};
-SqlState sqlstate();
 
 // A value made fit to stand between single quotes in a statement: every quote doubled, so
 // that O'HARE matches itself and no value can end the literal early.
 std::string quoteDoubled(std::string_view value);
 
-// Connects the default connection in the Informix-compatible mode with autocommit on.
-bool connect(const char* target);
-// Disconnects the current connection.
-bool disconnect();
-// Records `text` under the statement name `name`, replacing an earlier one of that name.
-bool prepare(const char* name, const char* text);
-// Runs a text at once, without host variables.
-bool executeImmediate(const char* text);
-// Opens a cursor over a prepared statement with a declare text ending in "?", such as
-// "declare tcur1  cursor with hold for ?".
-bool openPreparedCursor(const char* declareText, const char* preparedName, Options opt = {});
-
-// Records a failure found before the runtime was called (such as a statement that does not fit
-// its buffer) in the communication area, shaped as the runtime reports its own failures.
-void raise(long code, const char* state, const char* message);
-
-// Closes a cursor when it goes out of scope, unless release() was called; the communication
-// area is kept as it was, so a failure reported before the close stays visible after it.
-class CursorGuard {
+// A named cursor WITH HOLD. It opens over a prepared statement (or over the complete text of its
+// declare statement), fetches into host variables and closes with a status; one still open when
+// its scope ends is closed then, leaving the communication area as it was.
+class Cursor {
    public:
-    explicit CursorGuard(const char* closeText) : closeText_(closeText) {}
-    ~CursorGuard();
-    CursorGuard(const CursorGuard&) = delete;
-    CursorGuard& operator=(const CursorGuard&) = delete;
-    // The caller closed the cursor itself.
-    void release() { closeText_ = nullptr; }
+    // `declare` is the cursor's declare statement, such as "declare tcur1  cursor with hold
+    // for ?", where a final "?" stands for the text of the statement open() is given.
+    explicit Cursor(std::string_view declare);
+    ~Cursor();
+    Cursor(const Cursor&) = delete;
+    Cursor& operator=(const Cursor&) = delete;
+
+    // Declares and opens the cursor over the statement prepared under `preparedName`.
+    Result open(const char* preparedName, Where where = Where::current());
+    // Declares and opens the cursor with its declare text as it stands.
+    Result open(Where where = Where::current());
+
+    // Fetches the next row into `into`.
+    template <std::size_t N>
+    Result fetch(const std::array<HostVar, N>& into, Options opt = {},
+                 Where where = Where::current()) {
+        return exec(fetch_.c_str(), none, into, opt, where);
+    }
+
+    // Closes the cursor; it counts as closed whatever the outcome.
+    Result close(Where where = Where::current());
+
+    const std::string& name() const { return name_; }
+    bool isOpen() const { return open_; }
 
    private:
-    const char* closeText_;
+    Result declare(const char* text, Where where);
+
+    std::string declare_;
+    std::string name_;
+    std::string fetch_;
+    std::string close_;
+    bool open_ = false;
 };
 
 }  // namespace esql

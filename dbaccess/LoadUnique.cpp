@@ -83,19 +83,18 @@ DistinctValue* LoadUnique(const char* field, const char* table, const char* wher
     const std::string statement =
         std::string(" SELECT DISTINCT ") + joined.p + " FROM " + table + " " + where + " ";
 
-    esql::prepare("selectid", statement.c_str());
-    if (esql::sqlcode() < 0) {
-        std::fprintf(stderr, "LoadUnique: error in prepare statement (%ld)\n", esql::sqlcode());
+    const esql::Result prepared = esql::prepare("selectid", statement.c_str());
+    if (prepared.failed()) {
+        std::fprintf(stderr, "LoadUnique: error in prepare statement (%ld)\n", prepared.code);
         n = -1;
         return nullptr;
     }
-    esql::openPreparedCursor("declare selectcur cursor with hold for ?", "selectid");
-    if (esql::sqlcode() < 0) {
-        const sqlca_t& ca = esql::area();
-        std::fprintf(stderr, "LoadUnique: error in open cursor (%ld)\n", ca.sqlcode);
-        std::fprintf(stderr, "LoadUnique: error in open cursor (%.*s)\n",
-                     static_cast<int>(sizeof ca.sqlerrm.sqlerrmc), ca.sqlerrm.sqlerrmc);
-        std::fprintf(stderr, "LoadUnique: error in open cursor (%s)\n", esql::sqlstate().text);
+    esql::Cursor cursor("declare selectcur cursor with hold for ?");
+    const esql::Result opened = cursor.open("selectid");
+    if (opened.failed()) {
+        std::fprintf(stderr, "LoadUnique: error in open cursor (%ld)\n", opened.code);
+        std::fprintf(stderr, "LoadUnique: error in open cursor (%s)\n", opened.message.c_str());
+        std::fprintf(stderr, "LoadUnique: error in open cursor (%s)\n", opened.state);
         std::fprintf(stderr, " table=%s:where=%s:sqlstmt=%s\n", table, where, statement.c_str());
         n = -3;
         return nullptr;
@@ -103,13 +102,12 @@ DistinctValue* LoadUnique(const char* field, const char* table, const char* wher
 
     char value[kFetchSize];
     const auto out = esql::vars(value);
-    const esql::Options lenient{.forceIndicator = false, .questionMarks = false};
+    const esql::Options lenient{.forceIndicator = false};
     dbaccess::detail::RecordList<DistinctValue> result;
     int values = 0;
     for (;;) {
         std::memset(value, 0, sizeof value);
-        esql::exec(esql::Kind::Normal, "fetch selectcur", esql::none, out, lenient);
-        if (esql::sqlcode() != 0) {
+        if (cursor.fetch(out, lenient).code != 0) {
             break;
         }
         value[sizeof value - 1] = '\0';  // a longer value arrives unterminated
@@ -121,7 +119,7 @@ DistinctValue* LoadUnique(const char* field, const char* table, const char* wher
         result.add(rec);
         ++values;
     }
-    esql::exec(esql::Kind::Normal, "close selectcur", esql::none, esql::none);
+    cursor.close();
     n = values;
     return result.release();
 }

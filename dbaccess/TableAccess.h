@@ -15,6 +15,7 @@
 #include <string>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "DbRecords.h"
 #include "DbmsUtils.h"
@@ -33,9 +34,6 @@ inline constexpr int kMissingRecord = -4444;
 // The widest character field of any record.
 inline constexpr std::size_t kMaxTextWidth = 256;
 
-// How a column travels between the database and its field.
-enum class HostKind { Text, Short, Int, Float, Double, Timestamp, Date };
-
 enum class Nullable : bool { No = false, Yes = true };
 
 // One column of a table and the record field that holds it.
@@ -43,9 +41,10 @@ template <class R>
 struct Column {
     const char* name;
     void* (*field)(const R&);  // the field's address within a record
-    HostKind kind;
-    std::size_t width;  // size of the field in bytes
-    int nullCode;       // host-type code of the field's null marker (HostTypeCode)
+    ECPGttype type;            // the runtime's type of the host variable the column travels in
+    std::size_t width;         // size of the field in bytes
+    std::size_t hostSize;      // size of the host variable in bytes
+    int nullCode;              // type code of the field's null marker (IsNull, SetNull)
     Nullable nullable;
 };
 
@@ -69,38 +68,16 @@ void* fieldAddress(const RecordOf<M>& r) {
     return const_cast<void*>(static_cast<const void*>(&(r.*M)));
 }
 
-template <class T>
-struct KindOf;
-template <std::size_t N>
-struct KindOf<char[N]> {
-    static constexpr HostKind kind = HostKind::Text;
-    static constexpr int code = CHAR;
-};
-template <>
-struct KindOf<short> {
-    static constexpr HostKind kind = HostKind::Short;
-    static constexpr int code = SHORT;
-};
-template <>
-struct KindOf<int> {
-    static constexpr HostKind kind = HostKind::Int;
-    static constexpr int code = INT;
-};
-template <>
-struct KindOf<float> {
-    static constexpr HostKind kind = HostKind::Float;
-    static constexpr int code = FLOAT;
-};
-template <>
-struct KindOf<double> {
-    static constexpr HostKind kind = HostKind::Double;
-    static constexpr int code = DOUBLE;
-};
-template <>
-struct KindOf<timestamp> {
-    static constexpr HostKind kind = HostKind::Timestamp;
-    static constexpr int code = TIMESTAMP;
-};
+// The runtime's type code of a field, from the wrapper's one map; a timestamp field is `long`
+// to the compiler and is named as such.
+template <class F>
+constexpr ECPGttype hostCode() {
+    if constexpr (std::is_same_v<F, timestamp>) {
+        return esql::HostType<esql::TimestampRef>::code;
+    } else {
+        return esql::HostType<F>::code;
+    }
+}
 
 }  // namespace detail
 
@@ -109,15 +86,21 @@ struct KindOf<timestamp> {
 template <auto M>
 constexpr Column<detail::RecordOf<M>> column(const char* name, Nullable nullable) {
     using F = detail::FieldOf<M>;
-    return {name,      &detail::fieldAddress<M>, detail::KindOf<F>::kind,
-            sizeof(F), detail::KindOf<F>::code,  nullable};
+    constexpr ECPGttype type = detail::hostCode<F>();
+    return {name, &detail::fieldAddress<M>, type, sizeof(F), sizeof(F), type, nullable};
 }
 
 // A date column held in a date_t field: converted to and from the runtime's date.
 template <auto M>
 constexpr Column<detail::RecordOf<M>> dateColumn(const char* name, Nullable nullable) {
     static_assert(std::is_same_v<detail::FieldOf<M>, date_t>);
-    return {name, &detail::fieldAddress<M>, HostKind::Date, sizeof(date_t), INT, nullable};
+    return {name,
+            &detail::fieldAddress<M>,
+            esql::HostType<esql::DateRef>::code,
+            sizeof(date_t),
+            sizeof(date),
+            esql::HostType<date_t>::code,
+            nullable};
 }
 
 // A table: its name as the statements spell it, its columns in order and its key columns.
@@ -139,7 +122,7 @@ constexpr bool wellFormed(const T& t) {
         if (c.name == nullptr) {
             return false;  // a column left out of the initialiser
         }
-        if (c.kind == HostKind::Text && c.width > kMaxTextWidth) {
+        if (c.type == ECPGt_char && c.width > kMaxTextWidth) {
             return false;
         }
     }
@@ -151,7 +134,7 @@ constexpr bool wellFormed(const T& t) {
         if (c.nullable == Nullable::Yes) {
             return false;
         }
-        if (c.kind != HostKind::Text && c.kind != HostKind::Timestamp) {
+        if (c.type != ECPGt_char && c.type != ECPGt_timestamp) {
             return false;
         }
     }
@@ -211,15 +194,9 @@ struct ModuleState {
 
 namespace detail {
 
-// Host storage of one column: room for every kind, and its indicator.
+// Host storage of one column: room for the widest field with its terminator, and its indicator.
 struct HostSlot {
-    char text[kMaxTextWidth];
-    short s;
-    int i;
-    float f;
-    double d;
-    timestamp t;
-    date dt;
+    alignas(8) char bytes[kMaxTextWidth + 1];
     int ind;
 };
 
@@ -233,30 +210,7 @@ void clear(HostRow<N>& row) {
 
 template <class R>
 esql::HostVar hostVar(const Column<R>& c, HostSlot& slot) {
-    esql::HostVar v{};
-    switch (c.kind) {
-        case HostKind::Text:
-            v = esql::text(slot.text, c.width);
-            break;
-        case HostKind::Short:
-            v = esql::var(slot.s);
-            break;
-        case HostKind::Int:
-            v = esql::var(slot.i);
-            break;
-        case HostKind::Float:
-            v = esql::var(slot.f);
-            break;
-        case HostKind::Double:
-            v = esql::var(slot.d);
-            break;
-        case HostKind::Timestamp:
-            v = esql::var(esql::ts(slot.t));
-            break;
-        case HostKind::Date:
-            v = esql::var(esql::pgdate(slot.dt));
-            break;
-    }
+    const esql::HostVar v = esql::raw(c.type, slot.bytes, c.hostSize);
     return c.nullable == Nullable::Yes ? esql::indicated(v, slot.ind) : v;
 }
 
@@ -270,73 +224,55 @@ std::array<esql::HostVar, T::columnCount> bind(const T& t, HostRow<T::columnCoun
     return vars;
 }
 
-// Field to host variable, with the indicator of a nullable column.
+// Field to host variable, with the indicator of a nullable column. A text that fills its whole
+// field is written in full and terminated in the slot's spare byte.
 template <class R>
 void toHost(const Column<R>& c, const R& rec, HostSlot& slot) {
     const void* field = c.field(rec);
-    switch (c.kind) {
-        case HostKind::Text: {
-            const std::size_t n = strnlen(static_cast<const char*>(field), c.width);
-            std::memcpy(slot.text, field, n);
-            slot.text[n] = '\0';
-            break;
-        }
-        case HostKind::Short:
-            std::memcpy(&slot.s, field, sizeof slot.s);
-            break;
-        case HostKind::Int:
-            std::memcpy(&slot.i, field, sizeof slot.i);
-            break;
-        case HostKind::Float:
-            std::memcpy(&slot.f, field, sizeof slot.f);
-            break;
-        case HostKind::Double:
-            std::memcpy(&slot.d, field, sizeof slot.d);
-            break;
-        case HostKind::Timestamp:
-            std::memcpy(&slot.t, field, sizeof slot.t);
-            break;
-        case HostKind::Date: {
-            date_t d;
-            std::memcpy(&d, field, sizeof d);
-            // A null date has no calendar value; its indicator carries it.
-            slot.dt = IsNull(INT, &d) == 1 ? 0 : date_t_to_pg_date(d);
-            break;
-        }
+    if (c.type == ECPGt_char) {
+        const std::size_t n = strnlen(static_cast<const char*>(field), c.width);
+        std::memcpy(slot.bytes, field, n);
+        slot.bytes[n] = '\0';
+    } else if (c.type == ECPGt_date) {
+        date_t d;
+        std::memcpy(&d, field, sizeof d);
+        // A null date has no calendar value; its indicator carries it.
+        const date pg = IsNull(c.nullCode, &d) == 1 ? 0 : date_t_to_pg_date(d);
+        std::memcpy(slot.bytes, &pg, sizeof pg);
+    } else {
+        std::memcpy(slot.bytes, field, c.hostSize);
     }
     slot.ind = c.nullable == Nullable::Yes ? getIndicator(c.nullCode, field) : 0;
+}
+
+// True when the text of a fetched column was longer than its field: the runtime says so in the
+// indicator, and a column without one arrives unterminated.
+template <class R>
+bool textCut(const Column<R>& c, const HostSlot& slot) {
+    if (c.type != ECPGt_char) {
+        return false;
+    }
+    if (c.nullable == Nullable::Yes) {
+        return slot.ind > 0;
+    }
+    return std::memchr(slot.bytes, '\0', c.width) == nullptr;
 }
 
 // Host variable to field; a null column ends as the field's null marker.
 template <class R>
 void fromHost(const Column<R>& c, HostSlot& slot, R& rec) {
     void* field = c.field(rec);
-    switch (c.kind) {
-        case HostKind::Text:
-            // A value longer than the field arrives unterminated: keep the field terminated.
-            slot.text[c.width - 1] = '\0';
-            std::memcpy(field, slot.text, c.width);
-            break;
-        case HostKind::Short:
-            std::memcpy(field, &slot.s, sizeof slot.s);
-            break;
-        case HostKind::Int:
-            std::memcpy(field, &slot.i, sizeof slot.i);
-            break;
-        case HostKind::Float:
-            std::memcpy(field, &slot.f, sizeof slot.f);
-            break;
-        case HostKind::Double:
-            std::memcpy(field, &slot.d, sizeof slot.d);
-            break;
-        case HostKind::Timestamp:
-            std::memcpy(field, &slot.t, sizeof slot.t);
-            break;
-        case HostKind::Date: {
-            const date_t d = pg_date_to_date_t(slot.dt);
-            std::memcpy(field, &d, sizeof d);
-            break;
-        }
+    if (c.type == ECPGt_char) {
+        // A value longer than the field arrives unterminated: keep the field terminated.
+        slot.bytes[c.width - 1] = '\0';
+        std::memcpy(field, slot.bytes, c.width);
+    } else if (c.type == ECPGt_date) {
+        date pg;
+        std::memcpy(&pg, slot.bytes, sizeof pg);
+        const date_t d = pg_date_to_date_t(pg);
+        std::memcpy(field, &d, sizeof d);
+    } else {
+        std::memcpy(field, slot.bytes, c.width);
     }
     if (c.nullable == Nullable::Yes) {
         setNullIfIndicated(slot.ind, c.nullCode, field);
@@ -345,18 +281,12 @@ void fromHost(const Column<R>& c, HostSlot& slot, R& rec) {
 
 // Writes the three-line report of a failed step (when the module's reports are on) and copies
 // the runtime's outcome into the module's status.
-inline void fail(ModuleState& st, const char* verb, const char* table, const char* section) {
+inline void fail(ModuleState& st, const esql::Result& r, const char* verb, const char* table,
+                 const char* section) {
     if (st.errorLoggingOn != 0) {
-        const sqlca_t& ca = esql::area();
-        const int len = ca.sqlerrm.sqlerrml;
-        const int bounded = len < 0 ? 0
-                                    : (len > static_cast<int>(sizeof ca.sqlerrm.sqlerrmc)
-                                           ? static_cast<int>(sizeof ca.sqlerrm.sqlerrmc)
-                                           : len);
         std::fprintf(stderr, "%s%s() in %s section --- ERROR\n", verb, table, section);
-        std::fprintf(stderr, "SQLCODE = (%ld) sql state = (%s)\n", ca.sqlcode,
-                     esql::sqlstate().text);
-        std::fprintf(stderr, "Error Message (%.*s)\n", bounded, ca.sqlerrm.sqlerrmc);
+        std::fprintf(stderr, "SQLCODE = (%ld) sql state = (%s)\n", r.code, r.state);
+        std::fprintf(stderr, "Error Message (%s)\n", r.message.c_str());
         std::fflush(stderr);
     }
     initDbStatus(&st.status);
@@ -364,22 +294,29 @@ inline void fail(ModuleState& st, const char* verb, const char* table, const cha
 
 // Joins a statement text and a where clause into `buf`. A result that would not fit is refused:
 // nothing is run and the communication area reports a program limit.
-inline bool compose(char* buf, std::size_t size, const std::string& base, const char* where) {
+inline esql::Result compose(char* buf, std::size_t size, const std::string& base,
+                            const char* where) {
     const std::size_t w = where == nullptr ? 0 : std::strlen(where);
     if (base.size() + w + 1 > size) {
         char message[128];
         std::snprintf(message, sizeof message,
                       "statement of %zu bytes does not fit in its %zu-byte buffer",
                       base.size() + w + 1, size);
-        esql::raise(ECPG_PGSQL, "54000", message);
-        return false;
+        return esql::raise(ECPG_PGSQL, "54000", message);
     }
     std::memcpy(buf, base.data(), base.size());
     if (w > 0) {
         std::memcpy(buf + base.size(), where, w);
     }
     buf[base.size() + w] = '\0';
-    return true;
+    return {};
+}
+
+// Composes a statement and prepares it under `name`; a statement too long fails here.
+inline esql::Result composeAndPrepare(const char* name, char* buf, std::size_t size,
+                                      const std::string& base, const char* where) {
+    esql::Result r = compose(buf, size, base, where);
+    return r.failed() ? r : esql::prepare(name, buf);
 }
 
 // Releases a list of records from its first record along the next links.
@@ -433,34 +370,34 @@ inline bool append(char* buf, std::size_t size, std::size_t& used, const char* t
 struct SelectCursor {
     const char* verb;  // first word of the report lines ("Get", "Select")
     const char* declare;
-    const char* fetch;
-    const char* close;
 };
-inline constexpr SelectCursor kGetCursor{"Get", "declare tcur1  cursor with hold for ?",
-                                         "fetch tcur1", "close tcur1"};
-inline constexpr SelectCursor kSelectCursor{"Select", "declare tcur2  cursor with hold for ?",
-                                            "fetch tcur2", "close tcur2"};
+inline constexpr SelectCursor kGetCursor{"Get", "declare tcur1  cursor with hold for ?"};
+inline constexpr SelectCursor kSelectCursor{"Select", "declare tcur2  cursor with hold for ?"};
 
 // Every row selected by the where clause, as a list headed by its first record; null when no
-// row came or on failure.
+// row came or on failure. With `cut`, it receives one flag per record, in list order: true when
+// a text of the row was longer than its field and arrived cut.
 template <class T>
-typename T::Record* select(const T& t, ModuleState& st, const SelectCursor& cur,
-                           const char* where) {
+typename T::Record* select(const T& t, ModuleState& st, const SelectCursor& cur, const char* where,
+                           std::vector<bool>* cut = nullptr) {
     using R = typename T::Record;
     setDbStatusSqlCommand(&st.status, SQL_SELECT);
+    if (cut != nullptr) {
+        cut->clear();
+    }
 
     char stmt[kStatementSize];
-    if (!detail::compose(stmt, sizeof stmt, texts(t).select, where) ||
-        (esql::prepare("tid", stmt), esql::sqlcode() < 0)) {
-        detail::fail(st, cur.verb, t.name, "Prepare");
+    esql::Result r = detail::composeAndPrepare("tid", stmt, sizeof stmt, texts(t).select, where);
+    if (r.failed()) {
+        detail::fail(st, r, cur.verb, t.name, "Prepare");
         return nullptr;
     }
-    esql::openPreparedCursor(cur.declare, "tid");
-    if (esql::sqlcode() < 0) {
-        detail::fail(st, cur.verb, t.name, "Open cursor");
+    esql::Cursor cursor(cur.declare);
+    r = cursor.open("tid");
+    if (r.failed()) {
+        detail::fail(st, r, cur.verb, t.name, "Open cursor");
         return nullptr;
     }
-    esql::CursorGuard guard(cur.close);
 
     detail::HostRow<T::columnCount> row;
     const auto out = detail::bind(t, row);
@@ -468,33 +405,40 @@ typename T::Record* select(const T& t, ModuleState& st, const SelectCursor& cur,
     int rows = 0;
 
     detail::clear(row);
-    esql::exec(esql::Kind::Normal, cur.fetch, esql::none, out);
-    if (esql::sqlcode() < 0) {
-        detail::fail(st, cur.verb, t.name, "Initial FETCH");
+    r = cursor.fetch(out);
+    if (r.failed()) {
+        detail::fail(st, r, cur.verb, t.name, "Initial FETCH");
         return nullptr;
     }
-    while (esql::sqlcode() == 0) {
+    while (r.code == 0) {
         ++rows;
         R* rec = static_cast<R*>(std::calloc(1, sizeof(R)));
         if (rec == nullptr) {
             break;
         }
+        bool rowCut = false;
         for (std::size_t i = 0; i < T::columnCount; ++i) {
+            rowCut = rowCut || detail::textCut(t.columns[i], row[i]);
             detail::fromHost(t.columns[i], row[i], *rec);
         }
         result.add(rec);
+        if (cut != nullptr) {
+            cut->push_back(rowCut);
+        }
 
         detail::clear(row);
-        esql::exec(esql::Kind::Normal, cur.fetch, esql::none, out);
-        if (esql::sqlcode() < 0) {
-            detail::fail(st, cur.verb, t.name, "Nth fetch");
+        r = cursor.fetch(out);
+        if (r.failed()) {
+            detail::fail(st, r, cur.verb, t.name, "Nth fetch");
+            if (cut != nullptr) {
+                cut->clear();
+            }
             return nullptr;
         }
     }
     initDbStatus(&st.status);
     setDbStatusRowsAffected(&st.status, rows);
-    guard.release();
-    esql::exec(esql::Kind::Normal, cur.close, esql::none, esql::none);
+    cursor.close();
     return result.release();
 }
 
@@ -505,26 +449,25 @@ int count(const T& t, ModuleState& st, const char* where) {
     int n = 0;
 
     char stmt[kStatementSize];
-    if (!detail::compose(stmt, sizeof stmt, texts(t).count, where) ||
-        (esql::prepare("tid", stmt), esql::sqlcode() < 0)) {
-        detail::fail(st, "SelectCount", t.name, "Prepare");
+    esql::Result r = detail::composeAndPrepare("tid", stmt, sizeof stmt, texts(t).count, where);
+    if (r.failed()) {
+        detail::fail(st, r, "SelectCount", t.name, "Prepare");
         return -1;
     }
-    esql::openPreparedCursor("declare tcur3  cursor with hold for ?", "tid");
-    if (esql::sqlcode() < 0) {
-        detail::fail(st, "SelectCount", t.name, "Open cursor");
+    esql::Cursor cursor("declare tcur3  cursor with hold for ?");
+    r = cursor.open("tid");
+    if (r.failed()) {
+        detail::fail(st, r, "SelectCount", t.name, "Open cursor");
         return -1;
     }
-    esql::CursorGuard guard("close tcur3");
-    esql::exec(esql::Kind::Normal, "fetch tcur3", esql::none, esql::vars(n));
-    if (esql::sqlcode() < 0) {
-        detail::fail(st, "SelectCount", t.name, "Initial FETCH");
+    r = cursor.fetch(esql::vars(n));
+    if (r.failed()) {
+        detail::fail(st, r, "SelectCount", t.name, "Initial FETCH");
         return -1;
     }
     initDbStatus(&st.status);
     setDbStatusRowsAffected(&st.status, n);
-    guard.release();
-    esql::exec(esql::Kind::Normal, "close tcur3", esql::none, esql::none);
+    cursor.close();
     return n;
 }
 
@@ -542,11 +485,9 @@ int insert(const T& t, ModuleState& st, const char* verb, const typename T::Reco
     for (std::size_t i = 0; i < T::columnCount; ++i) {
         detail::toHost(t.columns[i], *rec, row[i]);
     }
-    const auto in = detail::bind(t, row);
-    esql::exec(esql::Kind::Normal, texts(t).insert.c_str(), in, esql::none,
-               esql::Options{.forceIndicator = true, .questionMarks = true});
-    if (esql::sqlcode() < 0) {
-        detail::fail(st, verb, t.name, "Insert");
+    const esql::Result r = esql::exec(texts(t).insert.c_str(), detail::bind(t, row));
+    if (r.failed()) {
+        detail::fail(st, r, verb, t.name, "Insert");
         return st.status.sqlCode;
     }
     initDbStatus(&st.status);
@@ -567,18 +508,16 @@ int update(const T& t, ModuleState& st, const typename T::Record* rec, const cha
     for (std::size_t i = 0; i < T::columnCount; ++i) {
         detail::toHost(t.columns[i], *rec, row[i]);
     }
-    const auto in = detail::bind(t, row);
 
     char stmt[kStatementSize];
-    if (!detail::compose(stmt, sizeof stmt, texts(t).update, where) ||
-        (esql::prepare("uid", stmt), esql::sqlcode() < 0)) {
-        detail::fail(st, "Update", t.name, "Prepare");
+    esql::Result r = detail::composeAndPrepare("uid", stmt, sizeof stmt, texts(t).update, where);
+    if (r.failed()) {
+        detail::fail(st, r, "Update", t.name, "Prepare");
         return st.status.sqlCode;
     }
-    esql::exec(esql::Kind::ExecutePrepared, "uid", in, esql::none,
-               esql::Options{.forceIndicator = true, .questionMarks = true});
-    if (esql::sqlcode() < 0) {
-        detail::fail(st, "Update", t.name, "Execute");
+    r = esql::execute("uid", detail::bind(t, row));
+    if (r.failed()) {
+        detail::fail(st, r, "Update", t.name, "Execute");
         return st.status.sqlCode;
     }
     initDbStatus(&st.status);
@@ -590,9 +529,12 @@ int update(const T& t, ModuleState& st, const typename T::Record* rec, const cha
 template <class T>
 int remove(const T& t, ModuleState& st, const char* where) {
     char stmt[kStatementSize];
-    if (!detail::compose(stmt, sizeof stmt, texts(t).remove, where) ||
-        (esql::executeImmediate(stmt), esql::sqlcode() < 0)) {
-        detail::fail(st, "Delete", t.name, "Execute Immediate");
+    esql::Result r = detail::compose(stmt, sizeof stmt, texts(t).remove, where);
+    if (!r.failed()) {
+        r = esql::executeImmediate(stmt);
+    }
+    if (r.failed()) {
+        detail::fail(st, r, "Delete", t.name, "Execute Immediate");
         return st.status.sqlCode;
     }
     initDbStatus(&st.status);
@@ -617,13 +559,13 @@ void keyCondition(const T& t, const typename T::Record& rec, char* out,
         detail::append(out, size, used, c.name, std::strlen(c.name));
         detail::append(out, size, used, " = '", 4);
         const void* field = c.field(rec);
-        if (c.kind == HostKind::Timestamp) {
-            char text[32] = "";
+        if (c.type == ECPGt_timestamp) {
+            // The whole text, a fraction of a second included, so the condition matches the
+            // record's own row.
             timestamp value;
             std::memcpy(&value, field, sizeof value);
-            dtimet_to_ansi(value, text);
-            text[sizeof text - 1] = '\0';
-            detail::append(out, size, used, text, std::strlen(text));
+            const std::string text = dtimet_to_text(value);
+            detail::append(out, size, used, text.data(), text.size());
         } else {
             const char* s = static_cast<const char*>(field);
             const std::string quoted = esql::quoteDoubled(std::string_view(s, strnlen(s, c.width)));
@@ -677,12 +619,13 @@ int insertOrUpdate(const T& t, ModuleState& st, const typename T::Record* rec) {
     }
     updateByRecord(t, st, rec, rec);
     setDbStatusSqlCommand(&st.status, SQL_UPDATE);
-    if (esql::sqlcode() < 0 || esql::sqlcode() == ECPG_NOT_FOUND) {
+    // The status holds the outcome of the update: no row matched (100), or it failed.
+    if (st.status.sqlCode < 0 || st.status.sqlCode == ECPG_NOT_FOUND) {
         insert(t, st, "Insert", rec);
         setDbStatusSqlCommand(&st.status, SQL_INSERT);
     }
     initDbStatus(&st.status);
-    return static_cast<int>(esql::sqlcode());
+    return st.status.sqlCode;
 }
 
 // Inserts the record when no row has its key. `*inserted` says whether the insert was tried;

@@ -2,6 +2,7 @@
 
 #include <ecpg_informix.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <string>
 
@@ -14,9 +15,11 @@ namespace {
 class Statement {
    public:
     // Formats the text; false when it would not fit (never truncated).
-    template <class... Args>
-    bool format(const char* fmt, Args... args) {
-        const int len = std::snprintf(text_, sizeof text_, fmt, args...);
+    __attribute__((format(printf, 2, 3))) bool format(const char* fmt, ...) {
+        va_list args;
+        va_start(args, fmt);
+        const int len = std::vsnprintf(text_, sizeof text_, fmt, args);
+        va_end(args);
         return len >= 0 && static_cast<std::size_t>(len) < sizeof text_;
     }
     const char* c_str() const { return text_; }
@@ -25,17 +28,12 @@ class Statement {
     char text_[1024] = "";
 };
 
-void report(const char* fmt) {
-    std::printf(fmt, esql::sqlstate().text);
-}
-
 // The number of rows a delete statement would remove, for a preview; -1 when it cannot be told.
 long count_would_delete(const std::string& deleteText) {
     // "DELETE FROM TextProduct WHERE ..." becomes "SELECT count(*) FROM TextProduct WHERE ...".
     const std::string query = "SELECT count(*) " + deleteText.substr(std::string("DELETE ").size());
     int count = 0;
-    esql::exec(esql::Kind::Normal, query.c_str(), esql::none, esql::vars(count));
-    return esql::sqlcode() < 0 ? -1 : count;
+    return esql::exec(query.c_str(), esql::none, esql::vars(count)).failed() ? -1 : count;
 }
 
 // Handles one product; false when the pass must end.
@@ -50,34 +48,34 @@ bool purge_product(const char* product_id, int num_versions) {
                     product_id);
         return false;
     }
-    esql::prepare("tp_id", stmt.c_str());
-    if (esql::sqlcode() != 0) {
-        report("ERROR - Can't PREPARE cursor for TextProduct (%s)\n");
+    esql::Result r = esql::prepare("tp_id", stmt.c_str());
+    if (r.code != 0) {
+        std::printf("ERROR - Can't PREPARE cursor for TextProduct (%s)\n", r.state);
         return false;
     }
-    esql::openPreparedCursor("declare tp_cur  cursor with hold for ?", "tp_id");
-    if (esql::sqlcode() != 0) {
-        report("ERROR - Can't OPEN cursor for TextProduct (%s)\n");
+    esql::Cursor versions("declare tp_cur  cursor with hold for ?");
+    r = versions.open("tp_id");
+    if (r.code != 0) {
+        std::printf("ERROR - Can't OPEN cursor for TextProduct (%s)\n", r.state);
         return false;
     }
-    esql::CursorGuard tpCur("close tp_cur");
 
     stmt.format("SELECT count(*) FROM TextProduct  WHERE product_id = '%s'; ", id.c_str());
-    esql::prepare("tpc_id", stmt.c_str());
-    if (esql::sqlcode() != 0) {
-        report("ERROR - Can't PREPARE cursor for TextProduct (%s)\n");
+    r = esql::prepare("tpc_id", stmt.c_str());
+    if (r.code != 0) {
+        std::printf("ERROR - Can't PREPARE cursor for TextProduct (%s)\n", r.state);
         return false;
     }
-    esql::openPreparedCursor("declare tpc_cur  cursor with hold for ?", "tpc_id");
-    if (esql::sqlcode() != 0) {
-        report("ERROR - Can't OPEN cursor for TextProduct count (%s)\n");
+    esql::Cursor counter("declare tpc_cur  cursor with hold for ?");
+    r = counter.open("tpc_id");
+    if (r.code != 0) {
+        std::printf("ERROR - Can't OPEN cursor for TextProduct count (%s)\n", r.state);
         return false;
     }
-    esql::CursorGuard tpcCur("close tpc_cur");
     int count = 0;
-    esql::exec(esql::Kind::Normal, "fetch tpc_cur", esql::none, esql::vars(count));
-    if (esql::sqlcode() != 0) {
-        report("ERROR - Can't FETCH TextProduct record count (%s)\n");
+    r = counter.fetch(esql::vars(count));
+    if (r.code != 0) {
+        std::printf("ERROR - Can't FETCH TextProduct record count (%s)\n", r.state);
         return false;
     }
 
@@ -99,10 +97,10 @@ bool purge_product(const char* product_id, int num_versions) {
             timestamp producttime = 0;
             timestamp postingtime = 0;
             for (int i = 0; i < num_versions; ++i) {
-                esql::exec(esql::Kind::Normal, "fetch tp_cur", esql::none,
-                           esql::vars(version_id, esql::ts(producttime), esql::ts(postingtime)));
-                if (esql::sqlcode() != 0) {
-                    report("ERROR - Can't FETCH TextProduct record (%s)\n");
+                r = versions.fetch(
+                    esql::vars(version_id, esql::ts(producttime), esql::ts(postingtime)));
+                if (r.code != 0) {
+                    std::printf("ERROR - Can't FETCH TextProduct record (%s)\n", r.state);
                     return false;
                 }
             }
@@ -121,26 +119,25 @@ bool purge_product(const char* product_id, int num_versions) {
             std::printf("    (preview: %ld versions would be deleted)\n",
                         count_would_delete(stmt.c_str()));
         } else {
-            esql::executeImmediate(stmt.c_str());
+            r = esql::executeImmediate(stmt.c_str());
             std::printf("    %s\n", stmt.c_str());
             // A delete that finds nothing older than the boundary is no failure.
-            if (esql::sqlcode() < 0) {
-                report("ERROR - DELETE failed - EXECUTE IMMEDIATE return code = %s\n");
+            if (r.failed()) {
+                std::printf("ERROR - DELETE failed - EXECUTE IMMEDIATE return code = %s\n",
+                            r.state);
                 return false;
             }
         }
     }
 
-    tpCur.release();
-    esql::exec(esql::Kind::Normal, "close tp_cur", esql::none, esql::none);
-    if (esql::sqlcode() != 0) {
-        report("ERROR attempting to close tp_cur cursor (%s)\n");
+    r = versions.close();
+    if (r.code != 0) {
+        std::printf("ERROR attempting to close tp_cur cursor (%s)\n", r.state);
         return false;
     }
-    tpcCur.release();
-    esql::exec(esql::Kind::Normal, "close tpc_cur", esql::none, esql::none);
-    if (esql::sqlcode() != 0) {
-        report("ERROR attempting to close tpc_cur cursor (%s)\n");
+    r = counter.close();
+    if (r.code != 0) {
+        std::printf("ERROR attempting to close tpc_cur cursor (%s)\n", r.state);
         return false;
     }
     return true;
@@ -151,32 +148,31 @@ bool purge_product(const char* product_id, int num_versions) {
 void ProcessPurgeProduct() {
     std::printf("\nBegin PurgeProduct:\n");
 
-    esql::prepare("pp_id",
-                  "SELECT product_id, num_versions, producttime, postingtime FROM PurgeProduct;");
-    if (esql::sqlcode() != 0) {
-        report("ERROR - Can't PREPARE cursor for PurgeProduct (%s)\n");
+    esql::Result r = esql::prepare(
+        "pp_id", "SELECT product_id, num_versions, producttime, postingtime FROM PurgeProduct;");
+    if (r.code != 0) {
+        std::printf("ERROR - Can't PREPARE cursor for PurgeProduct (%s)\n", r.state);
         return;
     }
-    esql::openPreparedCursor("declare pp_cur  cursor with hold for ?", "pp_id");
-    if (esql::sqlcode() != 0) {
-        report("ERROR - Can't OPEN cursor for PurgeProduct (%s)\n");
+    esql::Cursor products("declare pp_cur  cursor with hold for ?");
+    r = products.open("pp_id");
+    if (r.code != 0) {
+        std::printf("ERROR - Can't OPEN cursor for PurgeProduct (%s)\n", r.state);
         return;
     }
-    esql::CursorGuard ppCur("close pp_cur");
 
     for (;;) {
         char product_id[11] = "";
         int num_versions = 0;
         timestamp producttime = 0;
         timestamp postingtime = 0;
-        esql::exec(
-            esql::Kind::Normal, "fetch pp_cur", esql::none,
+        r = products.fetch(
             esql::vars(product_id, num_versions, esql::ts(producttime), esql::ts(postingtime)));
-        if (esql::sqlcode() == ECPG_NOT_FOUND) {
+        if (r.noRow()) {
             return;
         }
-        if (esql::sqlcode() != 0) {
-            report("ERROR - Can't FETCH PurgeProduct record (%s)\n");
+        if (r.code != 0) {
+            std::printf("ERROR - Can't FETCH PurgeProduct record (%s)\n", r.state);
             return;
         }
         if (!purge_product(product_id, num_versions)) {

@@ -71,8 +71,7 @@ std::string latest_producttime(const Combination& c) {
 long count_would_delete(const char* where) {
     const std::string query = std::string("SELECT count(*) FROM VTECevent ") + where;
     int count = 0;
-    esql::exec(esql::Kind::Normal, query.c_str(), esql::none, esql::vars(count));
-    return esql::sqlcode() < 0 ? -1 : count;
+    return esql::exec(query.c_str(), esql::none, esql::vars(count)).failed() ? -1 : count;
 }
 
 }  // namespace

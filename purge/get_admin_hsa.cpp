@@ -7,9 +7,11 @@
 
 int get_admin_hsa(char* hsa) {
     Admin* admin = GetAdmin("");
-    if (esql::sqlcode() != 0) {
-        std::printf("Informix error %ld/%ld attempting select from Admin table\n", esql::sqlcode(),
-                    esql::area().sqlerrd[1]);
+    // The status the runtime keeps of the last statement the select ran.
+    const sqlca_t& last = esql::area();
+    if (last.sqlcode != 0) {
+        std::printf("Informix error %ld/%ld attempting select from Admin table\n", last.sqlcode,
+                    last.sqlerrd[1]);
         FreeAdmin(admin);
         return 1;
     }

@@ -19,31 +19,30 @@ int lid_in_table(const char* table) {
         return 0;
     }
 
-    esql::prepare("tid", query);
-    if (esql::sqlcode() < 0) {
+    esql::Result r = esql::prepare("tid", query);
+    if (r.failed()) {
         std::printf("ERROR attempting to prepare in lid_in_table routine - sqlcode = %s\n",
-                    esql::sqlstate().text);
+                    r.state);
         return 0;
     }
-    esql::openPreparedCursor("declare tcur1  cursor with hold for ?", "tid");
-    if (esql::sqlcode() < 0) {
+    // Declaring sends nothing; a failed fetch leaves no cursor open for the next user of tcur1.
+    esql::Cursor cursor("declare tcur1  cursor with hold for ?");
+    r = cursor.open("tid");
+    if (r.failed()) {
         std::printf("ERROR attempting to open cursor in lid_in_table routine - sqlcode = %s\n",
-                    esql::sqlstate().text);
+                    r.state);
         return 0;
     }
-    // A failed fetch must not leave tcur1 open for the next user of the name.
-    esql::CursorGuard guard("close tcur1");
-    esql::exec(esql::Kind::Normal, "fetch tcur1", esql::none, esql::vars(count));
-    if (esql::sqlcode() < 0) {
+    r = cursor.fetch(esql::vars(count));
+    if (r.failed()) {
         std::printf("ERROR attempting to fetch cursor in lid_in_table routine - sqlcode = %s\n",
-                    esql::sqlstate().text);
+                    r.state);
         return 0;
     }
-    guard.release();
-    esql::exec(esql::Kind::Normal, "close tcur1", esql::none, esql::none);
-    if (esql::sqlcode() < 0) {
+    r = cursor.close();
+    if (r.failed()) {
         std::printf("ERROR attempting to close cursor in lid_in_table routine - sqlcode = %s\n",
-                    esql::sqlstate().text);
+                    r.state);
         return 0;
     }
     return count;

@@ -14,7 +14,6 @@ void set_purge_preview(bool on) {
     preview = on;
 }
 
-int make_session_read_only() {
-    esql::executeImmediate("SET default_transaction_read_only = on");
-    return esql::sqlcode() < 0 ? static_cast<int>(esql::sqlcode()) : 0;
+esql::Result make_session_read_only() {
+    return esql::executeImmediate("SET default_transaction_read_only = on");
 }

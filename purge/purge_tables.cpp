@@ -142,31 +142,28 @@ DeleteOutcome delete_where(const char* table, const std::string& condition, bool
                 : "DELETE FROM " + std::string(table) + " WHERE " + condition + "; ";
     DeleteOutcome outcome;
 
-    esql::prepare("p_delete", statement.c_str());
-    if (esql::sqlcode() < 0) {
+    esql::Result r = esql::prepare("p_delete", statement.c_str());
+    if (r.failed()) {
         if (echo) {
             std::printf("%s\n", statement.c_str());
         }
-        std::printf("PostgreSQL error %s preparing delete statement\n", esql::sqlstate().text);
+        std::printf("PostgreSQL error %s preparing delete statement\n", r.state);
         outcome.failed = true;
         return outcome;
     }
     int count = 0;
-    if (preview) {
-        esql::exec(esql::Kind::ExecutePrepared, "p_delete", esql::none, esql::vars(count));
-    } else {
-        esql::exec(esql::Kind::ExecutePrepared, "p_delete", esql::none, esql::none);
-    }
-    if (esql::sqlcode() < 0) {
+    r = preview ? esql::execute("p_delete", esql::none, esql::vars(count))
+                : esql::execute("p_delete");
+    if (r.failed()) {
         if (echo) {
             std::printf("%s\n", statement.c_str());
         }
-        std::printf("PostgreSQL error %s deleting records\n", esql::sqlstate().text);
+        std::printf("PostgreSQL error %s deleting records\n", r.state);
         outcome.failed = true;
         return outcome;
     }
-    if (esql::sqlcode() == 0) {
-        outcome.rows = preview ? count : esql::rowsProcessed();
+    if (r.code == 0) {
+        outcome.rows = preview ? count : r.rows;
     }
     return outcome;
 }
@@ -308,16 +305,14 @@ void lower_trim(char* text) {
 }
 
 StepResult purge_tables(RunState& run) {
-    esql::exec(esql::Kind::Normal,
-               "declare purgedyn_cursor  cursor with hold for select  table_name  , "
-               "time_column_name  , num_hours_host  , num_hours_backup   from PurgeDynData    "
-               "order by table_name ",
-               esql::none, esql::none);
-    if (esql::sqlcode() != 0) {
-        std::printf("PostgreSQL error %s opening purgedyn_cursor\n", esql::sqlstate().text);
+    esql::Cursor cursor(
+        "declare purgedyn_cursor  cursor with hold for select  table_name  , time_column_name  , "
+        "num_hours_host  , num_hours_backup   from PurgeDynData    order by table_name ");
+    esql::Result r = cursor.open();
+    if (r.code != 0) {
+        std::printf("PostgreSQL error %s opening purgedyn_cursor\n", r.state);
         return StepResult::exit_with(1);
     }
-    esql::CursorGuard cursor("close purgedyn_cursor");
 
     print_header(run.backup_retention);
     run.tables_processed = 0;
@@ -325,14 +320,13 @@ StepResult purge_tables(RunState& run) {
 
     for (;;) {
         PurgeDynRow row{};
-        esql::exec(esql::Kind::Normal, "fetch purgedyn_cursor", esql::none,
-                   esql::vars(row.table_name, row.time_column_name, row.num_hours_host,
-                              row.num_hours_backup));
-        if (esql::sqlcode() == ECPG_NOT_FOUND) {
+        r = cursor.fetch(esql::vars(row.table_name, row.time_column_name, row.num_hours_host,
+                                    row.num_hours_backup));
+        if (r.noRow()) {
             break;
         }
-        if (esql::sqlcode() != 0) {
-            std::printf("PostgreSQL error %s from purgedyn_cursor fetch\n", esql::sqlstate().text);
+        if (r.code != 0) {
+            std::printf("PostgreSQL error %s from purgedyn_cursor fetch\n", r.state);
             return StepResult::exit_with(1);
         }
         const StepResult result = purge_one(run, row);
@@ -346,10 +340,9 @@ StepResult purge_tables(RunState& run) {
                                 : "%8d records deleted from %d tables\n",
                 run.rows_deleted, run.tables_processed);
 
-    cursor.release();
-    esql::exec(esql::Kind::Normal, "close purgedyn_cursor", esql::none, esql::none);
-    if (esql::sqlcode() != 0) {
-        std::printf("PostgreSQL error %s closing purgedyn_cursor\n", esql::sqlstate().text);
+    r = cursor.close();
+    if (r.code != 0) {
+        std::printf("PostgreSQL error %s closing purgedyn_cursor\n", r.state);
     }
     return StepResult::proceed();
 }

@@ -99,9 +99,9 @@ int trevane_run() {
     }
     if (purge_preview()) {
         // A safety net: any write that slips through a preview fails instead of deleting.
-        if (make_session_read_only() != 0) {
-            std::printf("PostgreSQL error %s making the preview session read-only\n",
-                        esql::sqlstate().text);
+        const esql::Result r = make_session_read_only();
+        if (r.failed()) {
+            std::printf("PostgreSQL error %s making the preview session read-only\n", r.state);
             return 1;
         }
     }

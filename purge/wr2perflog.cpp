@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "Esql.h"
 #include "PerfLog.h"
 
 void wr2perflog(const char* process, const timestamp* start_time, const int* num_processed,
@@ -20,6 +19,6 @@ void wr2perflog(const char* process, const timestamp* start_time, const int* num
     row.io_time = 0.0;
     if (PutPerfLog(&row) != 0) {
         std::printf("PostgreSQL error %s attempting insert into PerfLog table\n",
-                    esql::sqlstate().text);
+                    GetPerfLogDbStatus()->sqlState);
     }
 }

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -98,15 +99,33 @@ bool copyTimeText(const char* text, char* out) {
     return true;
 }
 
-// Formats the UTC fields of t with strftime into a caller buffer of TIME_TEXT_SIZE bytes.
-int formatUtc(time_t t, const char* format, char* out) {
+// The text forms of a time in seconds.
+enum class UtcForm { YearSec, YearHour, YearDay, UsaDay };
+
+std::size_t writeUtc(char* text, std::size_t size, const struct tm& fields, UtcForm form) {
+    switch (form) {
+        case UtcForm::YearSec:
+            return std::strftime(text, size, "%Y-%m-%d %H:%M:%S", &fields);
+        case UtcForm::YearHour:
+            return std::strftime(text, size, "%Y-%m-%d %H", &fields);
+        case UtcForm::YearDay:
+            return std::strftime(text, size, "%Y-%m-%d", &fields);
+        case UtcForm::UsaDay:
+            return std::strftime(text, size, "%m/%d/%Y", &fields);
+    }
+    return 0;
+}
+
+// Writes the UTC fields of t in one of the text forms into a caller buffer of TIME_TEXT_SIZE
+// bytes.
+int formatUtc(time_t t, UtcForm form, char* out) {
     out[0] = '\0';
     struct tm fields {};
     if (gmtime_r(&t, &fields) == nullptr) {
         return -1;
     }
     char text[64];
-    const std::size_t len = std::strftime(text, sizeof text, format, &fields);
+    const std::size_t len = writeUtc(text, sizeof text, fields, form);
     if (len == 0) {
         return -1;
     }
@@ -210,8 +229,12 @@ int readMonthday(const char* text, const char* pattern, monthday_t* md) {
     return 0;
 }
 
-char* writeMonthday(monthday_t md, const char* format, char* out) {
-    const int n = std::snprintf(out, TIME_TEXT_SIZE, format, md / 100, md % 100);
+// Writes a month and day with a format of two int fields.
+__attribute__((format(printf, 2, 3))) char* writeMonthday(char* out, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(out, TIME_TEXT_SIZE, format, args);
+    va_end(args);
     if (n < 0 || n >= TIME_TEXT_SIZE) {
         out[0] = '\0';
     }
@@ -293,23 +316,23 @@ time_t gm_mktime(const struct tm* tm) {
 // ---- Unix seconds and text ----
 
 int timet_to_yearsec_ansi(time_t t, char* ansi) {
-    return formatUtc(t, "%Y-%m-%d %H:%M:%S", ansi);
+    return formatUtc(t, UtcForm::YearSec, ansi);
 }
 
 int timet_to_yearhour_ansi(time_t t, char* ansi) {
-    return formatUtc(t, "%Y-%m-%d %H", ansi);
+    return formatUtc(t, UtcForm::YearHour, ansi);
 }
 
 int timet_to_yearday_ansi(time_t t, char* ansi) {
-    return formatUtc(t, "%Y-%m-%d", ansi);
+    return formatUtc(t, UtcForm::YearDay, ansi);
 }
 
 int timet_to_yearday_USA(time_t t, char* usa) {
-    return formatUtc(t, "%m/%d/%Y", usa);
+    return formatUtc(t, UtcForm::UsaDay, usa);
 }
 
 char* timet_to_ansi(time_t t, char* ansi) {
-    formatUtc(t, "%Y-%m-%d %H:%M:%S", ansi);
+    formatUtc(t, UtcForm::YearSec, ansi);
     return ansi;
 }
 
@@ -374,6 +397,11 @@ int yearhour_dt_to_timet(timestamp dt, time_t* t) {
 char* dtimet_to_ansi(timestamp dt, char* ansi) {
     yearsec_dt_to_ansi(dt, ansi);
     return ansi;
+}
+
+std::string dtimet_to_text(timestamp dt) {
+    char text[kLibTextSize];
+    return dtText(dt, text) ? std::string(text) : std::string();
 }
 
 int yearsec_dt_to_ansi(timestamp dt, char* ansi) {
@@ -499,11 +527,11 @@ int USA_monthday_to_monthday_t(const char* usa, monthday_t* md) {
 }
 
 char* monthday_t_to_ansi_monthday(monthday_t md, char* ansi) {
-    return writeMonthday(md, "%2.2d-%2.2d", ansi);
+    return writeMonthday(ansi, "%2.2d-%2.2d", md / 100, md % 100);
 }
 
 char* monthday_t_to_USA_monthday(monthday_t md, char* usa) {
-    return writeMonthday(md, "%2.2d/%2.2d", usa);
+    return writeMonthday(usa, "%2.2d/%2.2d", md / 100, md % 100);
 }
 
 monthday_t timet_to_monthday_t(time_t t) {

@@ -13,6 +13,7 @@
 // operation writes more than that. Not thread-safe: log_time uses a module-owned buffer.
 
 #include <ctime>
+#include <string>
 
 #include <ecpg_informix.h>
 #include <pgtypes_date.h>
@@ -54,6 +55,9 @@ date_t pg_date_to_date_t(date pgdate);
 date date_t_to_pg_date(date_t dt);
 // Writes a database timestamp as "YYYY-MM-DD HH:MM:SS[.fraction]"; returns ansi.
 char* dtimet_to_ansi(timestamp dt, char* ansi);
+// The same text without the limit of a time text buffer: a fraction of a second is kept whole.
+// Empty when the timestamp cannot be written.
+std::string dtimet_to_text(timestamp dt);
 
 // ---- Unix seconds to text (UTC) ----
 

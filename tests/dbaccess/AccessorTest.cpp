@@ -311,7 +311,7 @@ TEST_F(AccessorTest, ModulesKeepTheirOwnStatusAndReportSwitch) {
     EXPECT_EQ(SelectAdminCount("WHERE nosuch = 1"), -1);
     const std::string err = testing::internal::GetCapturedStderr();
     SetLocationErrorLogging(1);
-    EXPECT_EQ(err, report("SelectCountAdmin() in Prepare section", *GetAdminDbStatus()));
+    EXPECT_EQ(err, report("SelectCountAdmin() in Open cursor section", *GetAdminDbStatus()));
 }
 
 }  // namespace

@@ -95,21 +95,36 @@ TEST_F(LoadUniqueTest, EmptyTableGivesNoListAndNoMessage) {
     EXPECT_EQ(count, 0);
 }
 
-TEST_F(LoadUniqueTest, MisspeltColumnFailsAtPrepare) {
-    int count = 0;
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(LoadUnique("lidd", "Location", "ORDER BY lidd", &count), nullptr);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "LoadUnique: error in prepare statement (-400)\n");
-    EXPECT_EQ(count, -1);
+TEST_F(LoadUniqueTest, BadColumnTableOrClauseShowsWhenTheCursorOpens) {
+    struct Case {
+        const char *field, *table, *where, *state, *message;
+    };
+    const Case cases[] = {
+        {"lidd", "Location", "ORDER BY lidd", "42703", "column \"lidd\" does not exist"},
+        {"lid", "Locatoin", "", "42P01", "relation \"locatoin\" does not exist"},
+        {"lid", "Location", "WHERE", "42601", "syntax error at end of input"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.field + std::string(" ") + c.table + " " + c.where);
+        int count = 0;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(LoadUnique(c.field, c.table, c.where, &count), nullptr);
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(count, -3);
+        const std::string message = esql::area().sqlerrm.sqlerrmc;
+        EXPECT_EQ(message.rfind(c.message, 0), 0u) << message;
+        EXPECT_EQ(err, std::string("LoadUnique: error in open cursor (-400)\n") +
+                           "LoadUnique: error in open cursor (" + message + ")\n" +
+                           "LoadUnique: error in open cursor (" + c.state + ")\n" +
+                           " table=" + c.table + ":where=" + c.where + ":sqlstmt= SELECT DISTINCT " +
+                           c.field + " FROM " + c.table + " " + c.where + " \n");
+    }
 }
 
 TEST_F(LoadUniqueTest, CursorThatCannotBeOpenedGivesFourLines) {
     db().sql("INSERT INTO Admin (hsa) VALUES ('X')");
     // The cursor name is taken by a cursor left open.
-    esql::exec(esql::Kind::Normal, "declare selectcur cursor with hold for select 1", esql::none,
-               esql::none);
-    ASSERT_EQ(esql::sqlcode(), 0);
+    ASSERT_EQ(esql::exec("declare selectcur cursor with hold for select 1").code, 0);
 
     int count = 0;
     testing::internal::CaptureStderr();
@@ -118,7 +133,7 @@ TEST_F(LoadUniqueTest, CursorThatCannotBeOpenedGivesFourLines) {
     EXPECT_EQ(count, -3);
     const std::string message = esql::area().sqlerrm.sqlerrmc;
     EXPECT_EQ(message.rfind("cursor \"selectcur\" already exists on line ", 0), 0u) << message;
-    EXPECT_EQ(err, "LoadUnique: error in open cursor (" + std::to_string(esql::sqlcode()) +
+    EXPECT_EQ(err, "LoadUnique: error in open cursor (" + std::to_string(esql::area().sqlcode) +
                        ")\nLoadUnique: error in open cursor (" + message +
                        ")\nLoadUnique: error in open cursor (42P03)\n"
                        " table=Admin:where=ORDER BY hsa:sqlstmt= SELECT DISTINCT hsa FROM Admin "

@@ -112,7 +112,7 @@ TYPED_TEST(TableModuleTest, UpdateMatchingNoRowSucceedsWithNoDataCode) {
     auto rec = this->full("K1");
     EXPECT_EQ(T::Update(&rec, "WHERE false"), 0);
     this->expectStatus(SQL_UPDATE, 0, 100);
-    EXPECT_EQ(esql::sqlcode(), 100);
+    EXPECT_EQ(esql::area().sqlcode, 100);
     EXPECT_EQ(this->rowCount(), 0);
 }
 
@@ -235,12 +235,13 @@ TYPED_TEST(TableModuleTest, FailedStatementsReportThreeLinesAndReturnTheirErrors
     };
     const char* bad = "WHERE nosuch = 1";
     const std::vector<Case> cases = {
-        {"Get" + name + "() in Prepare section", [&] { return T::Get(bad) == nullptr ? -1 : 0; },
-         -1},
-        {"Select" + name + "() in Prepare section",
+        // Preparing sends nothing: a faulty where clause shows at the step that runs it.
+        {"Get" + name + "() in Open cursor section",
+         [&] { return T::Get(bad) == nullptr ? -1 : 0; }, -1},
+        {"Select" + name + "() in Open cursor section",
          [&] { return T::Select(bad) == nullptr ? -1 : 0; }, -1},
-        {"SelectCount" + name + "() in Prepare section", [&] { return T::Count(bad); }, -1},
-        {"Update" + name + "() in Prepare section", [&] { return T::Update(&rec, bad); }, 0},
+        {"SelectCount" + name + "() in Open cursor section", [&] { return T::Count(bad); }, -1},
+        {"Update" + name + "() in Execute section", [&] { return T::Update(&rec, bad); }, 0},
         {"Delete" + name + "() in Execute Immediate section", [&] { return T::Delete(bad); }, 0},
         {"Put" + name + "() in Insert section", [&] { return T::Put(&rec); }, 0},
         {"Insert" + name + "() in Insert section", [&] { return T::Insert(&rec); }, 0},

@@ -57,8 +57,8 @@ TEST_F(HostileInputTest, OddNamesInPurgeDynData) {
             << r.out;
     }
     // Names of the full widths reach the database whole and are refused there.
-    EXPECT_GE(find_line(out, "PostgreSQL error 42P01 preparing delete statement"), 0) << r.out;
-    EXPECT_GE(find_line(out, "PostgreSQL error 42703 preparing delete statement"), 0) << r.out;
+    EXPECT_GE(find_line(out, "PostgreSQL error 42P01 deleting records"), 0) << r.out;
+    EXPECT_GE(find_line(out, "PostgreSQL error 42703 deleting records"), 0) << r.out;
     // Upper case and blanks are cleaned away; a schema-qualified name is a plain name.
     EXPECT_EQ(report_line(r.out, "wind").deleted, 48) << r.out;
     EXPECT_EQ(report_line(r.out, "wind").column, "obstime");

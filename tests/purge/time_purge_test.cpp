@@ -112,8 +112,8 @@ TEST_F(TimePurgeTest, ATableTheDatabaseDoesNotKnowCountsButHasNoReportLine) {
     EXPECT_EQ(report_line(r.out, "nosuchtable").deleted, -1);
     EXPECT_EQ(report_line(r.out, "height").deleted, -1);
     EXPECT_EQ(report_line(r.out, "wind").deleted, 0);
-    EXPECT_GE(find_line(out, "PostgreSQL error 42P01 preparing delete statement"), 0) << r.out;
-    EXPECT_GE(find_line(out, "PostgreSQL error 42703 preparing delete statement"), 0) << r.out;
+    EXPECT_GE(find_line(out, "PostgreSQL error 42P01 deleting records"), 0) << r.out;
+    EXPECT_GE(find_line(out, "PostgreSQL error 42703 deleting records"), 0) << r.out;
     EXPECT_GE(find_line(out, "       0 records deleted from 3 tables"), 0);
 }
 
@@ -169,7 +169,7 @@ TEST_F(TimePurgeTest, NamesThatCannotStandInAStatementAreSkippedAndDeleteNothing
               0)
         << r.out;
     // "  Wind  Speed" cleans to windspeed, a plain name the database does not know.
-    EXPECT_GE(find_line(out, "PostgreSQL error 42P01 preparing delete statement"), 0);
+    EXPECT_GE(find_line(out, "PostgreSQL error 42P01 deleting records"), 0);
     EXPECT_GE(find_line(out, "       0 records deleted from 7 tables"), 0) << r.out;
 }
 

@@ -186,10 +186,10 @@ TEST_F(WholeRunTest, OnlyOnOrONMakesAPreview) {
 
 TEST_F(WholeRunTest, APreviewSessionRefusesToWrite) {
     ASSERT_EQ(OpenDbms(db.name().c_str()), 0);
-    ASSERT_EQ(make_session_read_only(), 0);
+    ASSERT_FALSE(make_session_read_only().failed());
     const int status = DeleteAdmin(nullptr);
     EXPECT_LT(status, 0);
-    EXPECT_STREQ(esql::sqlstate().text, "25006");
+    EXPECT_STREQ(GetAdminDbStatus()->sqlState, "25006");
     EXPECT_EQ(CloseDbms(), 0);
     EXPECT_EQ(db.count("SELECT count(*) FROM Admin"), 1);
 }

@@ -6,8 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <iomanip>
 #include <optional>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -38,9 +40,9 @@ std::string yearsec(time_t t) {
 std::string systemText(time_t t, const char* format) {
     struct tm f {};
     EXPECT_NE(gmtime_r(&t, &f), nullptr);
-    char buf[64];
-    strftime(buf, sizeof buf, format, &f);
-    return buf;
+    std::ostringstream out;
+    out << std::put_time(&f, format);
+    return out.str();
 }
 
 struct tm fields(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
