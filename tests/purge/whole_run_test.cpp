@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <regex>
 
@@ -192,4 +193,37 @@ TEST_F(WholeRunTest, APreviewSessionRefusesToWrite) {
     EXPECT_STREQ(GetAdminDbStatus()->sqlState, "25006");
     EXPECT_EQ(CloseDbms(), 0);
     EXPECT_EQ(db.count("SELECT count(*) FROM Admin"), 1);
+}
+
+TEST_F(WholeRunTest, SendsNoNamedPrepareAndNoDeallocate) {
+    const char* cluster = std::getenv("TREVANE_TEST_CLUSTER");
+    ASSERT_NE(cluster, nullptr);
+    const fs::path log = fs::path(cluster) / "server.log";
+    const auto logged_before = fs::file_size(log);
+    // Only this test's database logs its statements, each with what the protocol did with it.
+    db.sql("ALTER DATABASE " + db.name() + " SET log_min_duration_statement = 0");
+
+    const auto r = run(tokens(false));
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+
+    std::ifstream in(log);
+    in.seekg(static_cast<std::streamoff>(logged_before));
+    const std::regex named_parse(R"(ms  parse (?!<unnamed>))");
+    long statements = 0;
+    long offending = 0;
+    std::string first_offending;
+    for (std::string line; std::getline(in, line);) {
+        if (line.find(" ms  ") == std::string::npos) {
+            continue;
+        }
+        ++statements;
+        std::string lower = line;
+        std::transform(lower.begin(), lower.end(), lower.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (std::regex_search(line, named_parse) || lower.find("deallocate") != std::string::npos) {
+            first_offending = offending++ == 0 ? line : first_offending;
+        }
+    }
+    EXPECT_GT(statements, 100);  // the whole run was logged
+    EXPECT_EQ(offending, 0) << "first: " << first_offending;
 }

@@ -1,0 +1,74 @@
+// The embedded-SQL wrapper against a real server: statements prepared on the client, results
+// as values, cursors that close themselves.
+
+#include "Esql.h"
+
+#include <string>
+
+#include "DbTest.h"
+
+namespace dbtest {
+namespace {
+
+using EsqlTest = DbTest;
+
+TEST_F(EsqlTest, PreparingSendsNothingAndAFaultyStatementShowsWhenItRuns) {
+    // The text is recorded as it is: no server would accept it.
+    const esql::Result prepared = esql::prepare("t_faulty", "SELECT FROM WHERE");
+    EXPECT_EQ(prepared.code, 0);
+    EXPECT_STREQ(prepared.state, "00000");
+
+    const int line = __LINE__ + 1;
+    const esql::Result r = esql::execute("t_faulty");
+    EXPECT_EQ(r.code, -400);
+    EXPECT_STREQ(r.state, "42601");
+    EXPECT_EQ(r.message, "syntax error at or near \"WHERE\" on line " + std::to_string(line));
+    // The communication area is filled as the runtime fills it.
+    EXPECT_EQ(esql::area().sqlcode, -400);
+
+    // Preparing the name again replaces the text; host variables go with it as one statement.
+    int n = 20;
+    int doubled = 0;
+    ASSERT_EQ(esql::prepare("t_faulty", "SELECT ? * 2").code, 0);
+    const esql::Result again = esql::execute("t_faulty", esql::vars(n), esql::vars(doubled));
+    EXPECT_EQ(again.code, 0);
+    EXPECT_EQ(again.rows, 1);
+    EXPECT_EQ(doubled, 40);
+
+    const esql::Result unknown = esql::execute("t_never");
+    EXPECT_EQ(unknown.code, ECPG_INVALID_STMT);
+    EXPECT_STREQ(unknown.state, "26000");
+    EXPECT_EQ(unknown.message.rfind("invalid statement name \"t_never\"", 0), 0u) << unknown.message;
+}
+
+TEST_F(EsqlTest, ACursorLeftOnAnEarlyReturnIsClosed) {
+    db().sql("INSERT INTO Admin (hsa) VALUES ('ABC'), ('DEF')");
+    ASSERT_EQ(esql::prepare("t_admin", "SELECT hsa FROM Admin ORDER BY hsa").code, 0);
+    char hsa[6] = "";
+    const auto firstRow = [&] {
+        esql::Cursor cursor("declare t_cur  cursor with hold for ?");
+        if (cursor.open("t_admin").failed()) {
+            return std::string("open failed: ") + esql::area().sqlerrm.sqlerrmc;
+        }
+        if (cursor.fetch(esql::vars(hsa)).code != 0) {
+            return std::string("fetch failed");
+        }
+        return std::string(hsa);  // returns with the cursor still open
+    };
+    EXPECT_EQ(firstRow(), "ABC");
+    // The name is free again: a cursor still open would make this declare fail (42P03).
+    EXPECT_EQ(firstRow(), "ABC");
+
+    // A cursor that could not be opened is not closed (there is nothing to close), and an
+    // explicit close is final.
+    esql::Cursor cursor("declare t_cur  cursor with hold for ?");
+    EXPECT_EQ(cursor.open("t_never").code, ECPG_INVALID_STMT);
+    EXPECT_FALSE(cursor.isOpen());
+    ASSERT_EQ(cursor.open("t_admin").code, 0);
+    EXPECT_EQ(cursor.close().code, 0);
+    EXPECT_FALSE(cursor.isOpen());
+    EXPECT_EQ(cursor.close().state, std::string("34000"));  // closing twice: no such cursor
+}
+
+}  // namespace
+}  // namespace dbtest
