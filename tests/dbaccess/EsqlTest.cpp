@@ -38,7 +38,8 @@ TEST_F(EsqlTest, PreparingSendsNothingAndAFaultyStatementShowsWhenItRuns) {
     const esql::Result unknown = esql::execute("t_never");
     EXPECT_EQ(unknown.code, ECPG_INVALID_STMT);
     EXPECT_STREQ(unknown.state, "26000");
-    EXPECT_EQ(unknown.message.rfind("invalid statement name \"t_never\"", 0), 0u) << unknown.message;
+    EXPECT_EQ(unknown.message.rfind("invalid statement name \"t_never\"", 0), 0u)
+        << unknown.message;
 }
 
 TEST_F(EsqlTest, ACursorLeftOnAnEarlyReturnIsClosed) {

@@ -115,9 +115,9 @@ TEST_F(LoadUniqueTest, BadColumnTableOrClauseShowsWhenTheCursorOpens) {
         EXPECT_EQ(message.rfind(c.message, 0), 0u) << message;
         EXPECT_EQ(err, std::string("LoadUnique: error in open cursor (-400)\n") +
                            "LoadUnique: error in open cursor (" + message + ")\n" +
-                           "LoadUnique: error in open cursor (" + c.state + ")\n" +
-                           " table=" + c.table + ":where=" + c.where + ":sqlstmt= SELECT DISTINCT " +
-                           c.field + " FROM " + c.table + " " + c.where + " \n");
+                           "LoadUnique: error in open cursor (" + c.state + ")\n" + " table=" +
+                           c.table + ":where=" + c.where + ":sqlstmt= SELECT DISTINCT " + c.field +
+                           " FROM " + c.table + " " + c.where + " \n");
     }
 }
 

@@ -118,3 +118,30 @@ TEST_F(PurgeTest, AMissingPerfLogTableIsReportedAndTheRunStillSucceeds) {
         find_line(lines(r.out), "PostgreSQL error 42P01 attempting insert into PerfLog table"), 0)
         << r.out;
 }
+
+TEST_F(PurgeTest, APassWhoseTableIsMissingReportsAtTheStepThatRunsItAndTheRunGoesOn) {
+    struct Case {
+        const char* sql;
+        const char* line;   // printed on standard output
+        const char* error;  // the start of standard error
+    };
+    const Case cases[] = {
+        {"DROP TABLE PurgeProduct", "ERROR - Can't OPEN cursor for PurgeProduct (42P01)", ""},
+        {"INSERT INTO PurgeProduct VALUES ('AAA', 1, now(), now());"
+         "DROP TABLE TextProduct",
+         "ERROR - Can't OPEN cursor for TextProduct (42P01)", ""},
+        {"DROP TABLE VTECevent", "  no records in VTECevent table",
+         "LoadUnique: error in open cursor (-400)\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sql);
+        testsupport::TestDatabase fresh;
+        fresh.sql(c.sql);
+        auto env = fresh.env();
+        const auto r = testsupport::runProgram(testsupport::builtProgram("trevane"), {}, env);
+        ASSERT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_GE(find_line(lines(r.out), c.line), 0) << r.out;
+        EXPECT_EQ(r.err.rfind(c.error, 0), 0u) << r.err;
+        EXPECT_EQ(fresh.count("SELECT count(*) FROM PerfLog"), 1);
+    }
+}
