@@ -11,8 +11,11 @@ DPARadar* GetDPARadar(const char* where) {
     return dbaccess::select(table, state, dbaccess::kGetCursor, where);
 }
 
-DPARadar* GetDPARadarWithCuts(const char* where, std::vector<bool>& cut) {
-    return dbaccess::select(table, state, dbaccess::kGetCursor, where, &cut);
+DPARadar* GetDPARadarWithCutNames(const char* where, std::vector<bool>& cut) {
+    constexpr std::size_t kGridFilename =
+        dbaccess::columnIndex(dbaccess::kDPARadarTable, "grid_filename");
+    static_assert(kGridFilename < dbaccess::kDPARadarTable.columnCount);
+    return dbaccess::select(table, state, dbaccess::kGetCursor, where, {kGridFilename, &cut});
 }
 
 DPARadar* SelectDPARadar(const char* where) {

@@ -12,9 +12,9 @@
 
 // Every row the where clause selects, as a list headed by the first record; null for none.
 DPARadar* GetDPARadar(const char* where);
-// The same as GetDPARadar; `cut` gets one flag per record, in list order: true when a text of
-// the row was longer than its field and arrived cut.
-DPARadar* GetDPARadarWithCuts(const char* where, std::vector<bool>& cut);
+// The same as GetDPARadar; `cut` gets one flag per record, in list order: true when its
+// grid_filename was longer than the field and arrived cut (what is left may name another file).
+DPARadar* GetDPARadarWithCutNames(const char* where, std::vector<bool>& cut);
 // The same as GetDPARadar, on a cursor of its own.
 DPARadar* SelectDPARadar(const char* where);
 // Number of rows the where clause selects; -1 on error.

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -374,12 +375,30 @@ struct SelectCursor {
 inline constexpr SelectCursor kGetCursor{"Get", "declare tcur1  cursor with hold for ?"};
 inline constexpr SelectCursor kSelectCursor{"Select", "declare tcur2  cursor with hold for ?"};
 
+// A text column whose cut values a select notes: one flag per record, in list order, true when
+// the column's value was longer than its field and arrived cut.
+struct CutWatch {
+    std::size_t column;
+    std::vector<bool>* cut;
+};
+
+// The index of the column named `name`; the column count when there is none.
+template <class T>
+constexpr std::size_t columnIndex(const T& t, std::string_view name) {
+    for (std::size_t i = 0; i < t.columns.size(); ++i) {
+        if (name == t.columns[i].name) {
+            return i;
+        }
+    }
+    return t.columns.size();
+}
+
 // Every row selected by the where clause, as a list headed by its first record; null when no
-// row came or on failure. With `cut`, it receives one flag per record, in list order: true when
-// a text of the row was longer than its field and arrived cut.
+// row came or on failure.
 template <class T>
 typename T::Record* select(const T& t, ModuleState& st, const SelectCursor& cur, const char* where,
-                           std::vector<bool>* cut = nullptr) {
+                           CutWatch watch = {0, nullptr}) {
+    std::vector<bool>* cut = watch.column < T::columnCount ? watch.cut : nullptr;
     using R = typename T::Record;
     setDbStatusSqlCommand(&st.status, SQL_SELECT);
     if (cut != nullptr) {
@@ -416,15 +435,13 @@ typename T::Record* select(const T& t, ModuleState& st, const SelectCursor& cur,
         if (rec == nullptr) {
             break;
         }
-        bool rowCut = false;
+        if (cut != nullptr) {
+            cut->push_back(detail::textCut(t.columns[watch.column], row[watch.column]));
+        }
         for (std::size_t i = 0; i < T::columnCount; ++i) {
-            rowCut = rowCut || detail::textCut(t.columns[i], row[i]);
             detail::fromHost(t.columns[i], row[i], *rec);
         }
         result.add(rec);
-        if (cut != nullptr) {
-            cut->push_back(rowCut);
-        }
 
         detail::clear(row);
         r = cursor.fetch(out);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "DPARadar.h"
 #include "Esql.h"
@@ -27,8 +28,13 @@ void report_failure(const std::string& path, const char* why, const char* where)
 
 }  // namespace
 
-void delete_file(const char* directory, const char* filename, const char* where) {
+void delete_file(const char* directory, const char* filename, const char* where, bool cut) {
     const std::string path = std::string(directory) + "/" + filename;
+    if (cut) {
+        // What is left of a cut name may name another file.
+        report_failure(path, "(name longer than its field; left alone)", where);
+        return;
+    }
     if (unsafe_file_name(filename)) {
         report_failure(path, "(not a plain file name; left alone)", where);
         return;
@@ -48,7 +54,8 @@ void delete_files(const char* table, const char* cutoff) {
     }
     const std::string where =
         " WHERE obstime < '" + esql::quoteDoubled(cutoff) + "' AND maxvald > 0.0 ";
-    DPARadar* head = GetDPARadar(where.c_str());
+    std::vector<bool> cut;
+    DPARadar* head = GetDPARadarWithCutNames(where.c_str(), cut);
     if (head == nullptr) {
         return;
     }
@@ -66,8 +73,9 @@ void delete_files(const char* table, const char* cutoff) {
     }
 
     for (int i = 0; i < count && node != nullptr; ++i, node = ListNext(node)) {
+        const bool name_cut = static_cast<std::size_t>(i) < cut.size() && cut[i];
         delete_file(directory, reinterpret_cast<const DPARadar*>(node)->grid_filename,
-                    where.c_str());
+                    where.c_str(), name_cut);
     }
     FreeDPARadar(head);
 }

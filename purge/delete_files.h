@@ -5,5 +5,6 @@
 // is exactly "dparadar".
 void delete_files(const char* table, const char* cutoff);
 
-// Removes `directory`/`filename`; a failure is reported with the selection clause `where`.
-void delete_file(const char* directory, const char* filename, const char* where);
+// Removes `directory`/`filename`; a failure is reported with the selection clause `where`. A
+// name that arrived `cut` is reported and left alone, as is one that is no plain file name.
+void delete_file(const char* directory, const char* filename, const char* where, bool cut);

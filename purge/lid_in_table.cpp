@@ -2,18 +2,33 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "Esql.h"
 
 int lid_in_table(const char* table) {
     int count = 0;
-    char query[512];
-    const std::string name = esql::quoteDoubled(table);
-    const int len = std::snprintf(query, sizeof query,
-                                  "SELECT count(*) FROM   pg_attribute a,        pg_class     c "
-                                  "WHERE  c.relname = '%s' AND    c.oid = a.attrelid AND    "
-                                  "a.attname = 'lid';",
-                                  name.c_str());
+    char query[768];
+    const std::string_view whole(table);
+    const std::size_t dot = whole.find('.');
+    int len = 0;
+    if (dot == std::string_view::npos) {
+        const std::string name = esql::quoteDoubled(whole);
+        len = std::snprintf(query, sizeof query,
+                            "SELECT count(*) FROM   pg_attribute a,        pg_class     c "
+                            "WHERE  c.relname = '%s' AND    c.oid = a.attrelid AND    "
+                            "a.attname = 'lid';",
+                            name.c_str());
+    } else {
+        const std::string schema = esql::quoteDoubled(whole.substr(0, dot));
+        const std::string name = esql::quoteDoubled(whole.substr(dot + 1));
+        len = std::snprintf(query, sizeof query,
+                            "SELECT count(*) FROM   pg_attribute a,        pg_class     c,        "
+                            "pg_namespace n WHERE  n.nspname = '%s' AND    c.relnamespace = "
+                            "n.oid AND    c.relname = '%s' AND    c.oid = a.attrelid AND    "
+                            "a.attname = 'lid';",
+                            schema.c_str(), name.c_str());
+    }
     if (len < 0 || static_cast<std::size_t>(len) >= sizeof query) {
         std::printf("ERROR attempting to prepare in lid_in_table routine - table name too long\n");
         return 0;

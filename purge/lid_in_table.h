@@ -2,4 +2,6 @@
 
 // Number of columns named lid that the catalog lists under the relation name `table`
 // (exact, case-sensitive); 0 when there is none and after any failure, which is reported.
+// A name qualified by its schema ("archive.height") counts the lid columns of that table in
+// that schema only.
 int lid_in_table(const char* table);

@@ -262,6 +262,16 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
         return StepResult::proceed();
     }
 
+    // The grid files are found through DPARadar itself: a qualified name of the radar table
+    // would have its rows deleted while their files stay.
+    const char* dot = std::strchr(row.table_name, '.');
+    if (dot != nullptr && std::strcmp(dot + 1, "dparadar") == 0) {
+        std::printf(
+            "Skipping PurgeDynData row: \"%s\" names the radar table with a schema; list it as "
+            "dparadar\n",
+            row.table_name);
+        return StepResult::proceed();
+    }
     delete_files(row.table_name, host.text.c_str());
 
     const int lid_count = lid_in_table(row.table_name);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -310,6 +311,94 @@ TYPED_TEST(TableModuleTest, MissingRecordsAreRefusedWithoutAStatement) {
     EXPECT_EQ(T::Exists(nullptr), 0);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(this->rowCount(), 1);
+}
+
+TYPED_TEST(TableModuleTest, TextsThatFillTheirFieldsAreWrittenWhole) {
+    using T = TypeParam;
+    const auto& d = T::description;
+    auto rec = this->full("K1");
+    // As many characters as the field holds with its terminator: written and read back exactly.
+    char letter = 'a';
+    std::vector<std::pair<const char*, std::size_t>> columns;
+    for (const auto& c : d.columns) {
+        if (c.type == ECPGt_char) {
+            auto* field = static_cast<char*>(c.field(rec));
+            std::memset(field, letter, c.width - 1);
+            field[c.width - 1] = '\0';
+            columns.emplace_back(c.name, c.width);
+            letter = static_cast<char>(letter == 'z' ? 'a' : letter + 1);
+        }
+    }
+    ASSERT_EQ(T::Put(&rec), 0);
+    auto* got = T::Get(nullptr);
+    ASSERT_NE(got, nullptr);
+    EXPECT_EQ(rowImage(*got), rowImage(rec));
+    T::Free(got);
+    ASSERT_EQ(T::Delete(nullptr), 0);
+
+    // Every byte of the field, without a terminator: all of it is written, nothing past it read.
+    std::string widen;
+    for (const auto& [name, width] : columns) {
+        widen += std::string("ALTER TABLE ") + d.name + " ALTER COLUMN " + name + " TYPE varchar(" +
+                 std::to_string(width) + ");";
+    }
+    this->db().sql(widen);
+    for (const auto& c : d.columns) {
+        if (c.type == ECPGt_char) {
+            auto* field = static_cast<char*>(c.field(rec));
+            std::memset(field, field[0], c.width);
+        }
+    }
+    ASSERT_EQ(T::Put(&rec), 0);
+    for (const auto& c : d.columns) {
+        if (c.type == ECPGt_char) {
+            const auto* field = static_cast<const char*>(c.field(rec));
+            EXPECT_EQ(this->db().sql(std::string("SELECT ") + c.name + " FROM " + d.name),
+                      std::string(field, c.width))
+                << c.name;
+        }
+    }
+}
+
+// The tables whose key holds a timestamp.
+template <class Traits>
+class TimeKeyTest : public TableModuleTest<Traits> {};
+using TimeKeyTables = ::testing::Types<DPARadarTraits, PerfLogTraits, VTECeventTraits>;
+TYPED_TEST_SUITE(TimeKeyTest, TimeKeyTables);
+
+TYPED_TEST(TimeKeyTest, AKeyTimeWithAFractionOfASecondMatchesItsOwnRow) {
+    using T = TypeParam;
+    const auto& d = T::description;
+    std::string timeKey;
+    for (const std::size_t k : d.key) {
+        if (d.columns[k].type == ECPGt_timestamp) {
+            timeKey = d.columns[k].name;
+        }
+    }
+    ASSERT_FALSE(timeKey.empty());
+    auto rec = this->full("K1");
+    ASSERT_EQ(T::Put(&rec), 0);
+    // A time as now() writes it: microseconds after the second.
+    this->db().sql(std::string("UPDATE ") + d.name + " SET " + timeKey +
+                   " = date_trunc('second', now()) + interval '123456 microseconds'");
+    auto* row = T::Get(nullptr);
+    ASSERT_NE(row, nullptr);
+    char where[8192];
+    T::KeyWhere(row, where);
+    EXPECT_NE(std::string(where).find(".123456' "), std::string::npos) << where;
+
+    EXPECT_EQ(T::Exists(row), 1);
+    EXPECT_EQ(T::UpdateByRecord(row, row), 0);
+    this->expectStatus(SQL_UPDATE, 1, 0);
+    EXPECT_EQ(T::InsertOrUpdate(row), 0);
+    this->expectStatus(SQL_UPDATE, 1, 0);
+    bool inserted = true;
+    EXPECT_EQ(T::InsertIfUnique(row, &inserted), 0);
+    EXPECT_FALSE(inserted);
+    EXPECT_EQ(this->rowCount(), 1);
+    EXPECT_EQ(T::DeleteByRecord(row), 0);
+    EXPECT_EQ(this->rowCount(), 0);
+    T::Free(row);
 }
 
 }  // namespace

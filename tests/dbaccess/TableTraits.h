@@ -11,6 +11,7 @@
 #include "DbTest.h"
 #include "Location.h"
 #include "PerfLog.h"
+#include "TableDescriptors.h"
 #include "VTECevent.h"
 
 namespace dbtest {
@@ -33,7 +34,8 @@ namespace dbtest {
     static constexpr auto KeyWhere = &Get##T##PrimaryKeyWhereString; \
     static constexpr auto Free = &Free##T;                           \
     static constexpr auto Status = &Get##T##DbStatus;                \
-    static constexpr auto SetLogging = &Set##T##ErrorLogging;
+    static constexpr auto SetLogging = &Set##T##ErrorLogging;        \
+    static constexpr const auto& description = dbaccess::k##T##Table;
 
 struct AdminTraits {
     TABLE_OPERATIONS(Admin)

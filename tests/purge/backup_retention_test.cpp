@@ -1,5 +1,7 @@
 // Backup-station retention: stations of other offices keep their rows for the backup period.
 
+#include <filesystem>
+
 #include "PurgeFixture.h"
 
 using purgetest::find_line;
@@ -125,4 +127,33 @@ TEST_F(BackupRetentionTest, StationsAreFoundWhateverTheDatabaseCollation) {
     for (const char* lid : {"a1", "B1", "b2", "C1", "c2", "D1"}) {
         EXPECT_EQ(oldest_hours(db, "height", lid), 24) << lid;
     }
+}
+
+TEST_F(BackupRetentionTest, TablesQualifiedByASecondSchemaAreResolvedInThatSchema) {
+    db.sql(std::string(kStations) +
+           "CREATE SCHEMA archive;"
+           "CREATE TABLE archive.height (LIKE public.height INCLUDING ALL);"
+           "CREATE TABLE archive.dparadar (LIKE public.dparadar INCLUDING ALL);"
+           "INSERT INTO PurgeDynData VALUES ('archive.height', 'obstime', 24, 72), "
+           "('archive.dparadar', 'obstime', 24, 72);" +
+           observations("archive.height", 99, 1, "'OWN1', 'OTHER1'") +
+           "INSERT INTO archive.dparadar (radid, obstime, maxvald, grid_filename) VALUES ('BOX', "
+           "timezone('UTC', now()) - interval '30 hours', 1.0, 'kept');");
+    dir.write("grid/kept", "grid");
+    const auto r = run(
+        {{"trevane_backup_retention_use", "ON"}, {"dpa_grid_dir", (dir.path() / "grid").string()}});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+
+    // The lid column is found in that schema: each station keeps the retention of its office.
+    EXPECT_EQ(oldest_hours(db, "archive.height", "OWN1"), 24);
+    EXPECT_EQ(oldest_hours(db, "archive.height", "OTHER1"), 72);
+    EXPECT_EQ(report_line(r.out, "archive.height").deleted, 75 + 27);
+    // The radar table under another name keeps its rows and its files, and says why.
+    EXPECT_GE(find_line(lines(r.out),
+                        "Skipping PurgeDynData row: \"archive.dparadar\" names the radar table "
+                        "with a schema; list it as dparadar"),
+              0)
+        << r.out;
+    EXPECT_EQ(db.count("SELECT count(*) FROM archive.dparadar"), 1);
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / "grid" / "kept"));
 }

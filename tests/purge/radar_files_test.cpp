@@ -106,3 +106,28 @@ TEST_F(RadarFilesTest, OtherTablesNeverLookForFiles) {
     EXPECT_TRUE(exists("kept"));
     EXPECT_EQ(find_line(lines(r.out), "ERROR - Can't delete file"), -1);
 }
+
+TEST_F(RadarFilesTest, ANameCutByItsFieldIsNeverRemoved) {
+    // A column wider than the record's field: the name arrives cut to 20 characters, which
+    // here name another file.
+    const std::string whole = "kept_by_another_row_name.grid";
+    const std::string cut = whole.substr(0, 20);
+    db.sql(
+        "ALTER TABLE DPARadar ALTER COLUMN grid_filename TYPE varchar(64);"
+        "INSERT INTO PurgeDynData VALUES ('dparadar', 'obstime', 24, 24)");
+    radar_row(30, whole, "1.0");
+    radar_row(31, "plain", "1.0");
+    for (const std::string& f : {whole, cut, std::string("plain")}) dir.write("grid/" + f, "grid");
+    const auto r = run({{"dpa_grid_dir", grid()}});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(exists(whole));
+    EXPECT_TRUE(exists(cut));
+    EXPECT_FALSE(exists("plain"));
+    const auto out = lines(r.out);
+    const int at = find_line(out, "ERROR - Can't delete file " + grid() + "/" + cut + " ");
+    ASSERT_GE(at, 0) << r.out;
+    EXPECT_EQ(out[at], "ERROR - Can't delete file " + grid() + "/" + cut +
+                           " (name longer than its field; left alone)");
+    EXPECT_EQ(out[at + 1].rfind("   (where clause:  WHERE obstime < '", 0), 0u) << out[at + 1];
+    EXPECT_EQ(db.count("SELECT count(*) FROM DPARadar"), 0);
+}
