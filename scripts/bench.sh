@@ -13,6 +13,10 @@
 #   BENCH_RADAR_ROWS [10000]
 # Runs: BENCH_RUNS [3] runs of each figure; BENCH_TRIALS [1]: first time every formulation of
 # the limit and keep the fastest per rule (0: use the formulations that won before).
+# BENCH_BASELINE: the path of another trevane binary (an earlier build) to measure in the same
+# session, its runs alternating with those of this build.
+# The bound of this design: the statement stream of this build's counted run, replayed in order
+# on one connection by a minimal libpq client (scripts/bench-replay.cpp), BENCH_RUNS times.
 # The cluster lives under .bench/ (ignored by git) and is stopped when the script ends.
 set -euo pipefail
 
@@ -40,6 +44,12 @@ scripts/install-deps.sh
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DTREVANE_TESTS=OFF >/dev/null
 cmake --build build-bench -j2 --target trevane >/dev/null
 trevane="$root/build-bench/bin/trevane"
+baseline=${BENCH_BASELINE:-}
+[ -z "$baseline" ] || [ -x "$baseline" ] || die "BENCH_BASELINE $baseline is not an executable"
+replay="$root/build-bench/bench-replay"
+# shellcheck disable=SC2046
+g++ -std=c++20 -O2 -Wall -Wextra -o "$replay" scripts/bench-replay.cpp \
+  $(pkg-config --cflags --libs libpq)
 
 mkdir -p "$work"
 cluster="$work/cluster"
@@ -116,8 +126,9 @@ fingerprint() {
 # trevane
 
 # Runs trevane over database $1 with retention $2 (host|backup); prints "wall rss_kib cpu_s".
+# $3, when given, is the binary to run instead of this build's.
 run_trevane() {
-  local db=$1 mode=$2 out="$work/trevane_$1.out"
+  local db=$1 mode=$2 bin=${3:-$trevane} out="$work/trevane_$1.out"
   cat >"$work/apps_defaults_$db" <<TOKENS
 db_name : $db
 dpa_grid_dir : $work/grid_$db
@@ -125,7 +136,7 @@ trevane_backup_retention_use : $([ "$mode" = backup ] && echo ON || echo OFF)
 TOKENS
   local t0 t1 status=0
   t0=$(now_s)
-  APPS_DEFAULTS="$work/apps_defaults_$db" /usr/bin/time -v -o "$work/time_$db" "$trevane" >"$out" 2>&1 || status=$?
+  APPS_DEFAULTS="$work/apps_defaults_$db" /usr/bin/time -v -o "$work/time_$db" "$bin" >"$out" 2>&1 || status=$?
   t1=$(now_s)
   [ "$status" -eq 0 ] || die "trevane ($mode) exited with status $status; see $out"
   if grep -E "ERROR|PostgreSQL error|error attempting|Could not parse" "$out" >&2; then
@@ -284,32 +295,81 @@ run_limit() {
 # ---------------------------------------------------------------------------------------------
 # Statements and round trips: one more run of trevane with every statement logged (not timed).
 
-# Prints "statements round_trips server_s" for trevane's session on database $1.
+# Prints "statements round_trips server_s simple parse execute" for trevane's session on
+# database $1, retention $2; $3 names the run's files (default: the retention), $4 the binary.
+# Round trips count every simple statement, every prepare under a name (the runtime waits for
+# its answer) and every execution; a statement sent with its parameters in one message (parse
+# of the unnamed statement, bind, execute) is one. Writes the round trips per pass to
+# $work/passes_$3.txt and this run's statement stream, for the replay, to $work/stream_$3.txt.
 count_statements() {
-  local db=$1 mode=$2 from
+  local db=$1 mode=$2 tag=${3:-$2} bin=${4:-$trevane} from
   psql_q -c "ALTER DATABASE $db SET log_min_duration_statement = 0" >/dev/null
   from=$(wc -l <"$server_log")
-  run_trevane "$db" "$mode" >/dev/null
+  run_trevane "$db" "$mode" "$bin" >/dev/null
+  tail -n +"$((from + 1))" "$server_log" >"$work/log_$tag.txt"
   # Each duration line is written before the statement's reply goes out.
-  tail -n +"$((from + 1))" "$server_log" | awk -v db="$db" '
+  awk -v db="$db" '
     $0 ~ " " db " LOG:  duration: " {
       d = $0; sub(/.*duration: /, "", d); server += d / 1000
       if ($0 ~ /ms  statement: /) { simple++ }
-      else if ($0 ~ /ms  parse /) { parse++ }
+      else if ($0 ~ /ms  parse / && $0 !~ /ms  parse <unnamed>/) { parse++ }
       else if ($0 ~ /ms  execute /) { execute++ }
     }
-    END { printf "%d %d %.3f %d %d %d\n", simple + execute, simple + parse + execute, server, simple, parse, execute }'
-  tail -n +"$((from + 1))" "$server_log" | grep -E " $db LOG:  duration: [0-9.]+ ms  (statement|execute)" |
+    END { printf "%d %d %.3f %d %d %d\n", simple + execute, simple + parse + execute, server, simple, parse, execute }' \
+    "$work/log_$tag.txt"
+  # Passes follow each other: the first statement of each names its table.
+  awk -v db="$db" '
+    $0 ~ " " db " LOG:  duration: " {
+      if ($0 ~ /purgedyn_cursor/ && pass == "") pass = "time-based tables"
+      else if ($0 ~ /FROM PurgeProduct/) pass = "text products"
+      else if ($0 ~ /SELECT DISTINCT geoid/) pass = "event records"
+      else if ($0 ~ /insert into PerfLog/) pass = "PerfLog row"
+      p = pass == "" ? "start (Admin)" : pass
+      if ($0 ~ /ms  statement: / || $0 ~ /ms  execute / || ($0 ~ /ms  parse / && $0 !~ /parse <unnamed>/)) n[p]++
+      if (!(p in order)) { order[p] = ++k; name[k] = p }
+    }
+    END { for (i = 1; i <= k; i++) printf "%-18s %8d\n", name[i], n[name[i]] }' \
+    "$work/log_$tag.txt" >"$work/passes_$tag.txt"
+  # The stream: statements sent as they are, and those sent with their parameters.
+  awk -v db="$db" '
+    function flush() { if (pending != "") { print pending; pending = "" } }
+    $0 ~ " " db " LOG:  duration: [0-9.]+ ms  statement: " {
+      flush(); s = $0; sub(/.* ms  statement: /, "", s); print "S\t" s; next }
+    $0 ~ " " db " LOG:  duration: [0-9.]+ ms  execute " {
+      flush(); s = $0; sub(/.* ms  execute [^:]*: /, "", s); pending = "P\t" s; next }
+    $0 ~ " " db " DETAIL:  parameters: " && pending != "" {
+      s = $0; sub(/.* DETAIL:  parameters: /, "", s)
+      n = split(s, parts, /, \$[0-9]+ = /); sub(/^\$1 = /, "", parts[1])
+      for (i = 1; i <= n; i++) { v = parts[i]; if (v != "NULL") { sub(/^\047/, "", v); sub(/\047$/, "", v); gsub(/\047\047/, "\047", v) } pending = pending "\t" v }
+      flush(); next }
+    END { flush() }' "$work/log_$tag.txt" >"$work/stream_$tag.txt"
+  grep -E " $db LOG:  duration: [0-9.]+ ms  (statement|execute)" "$work/log_$tag.txt" |
     sed -E 's/.*(statement|execute [^:]*): *//; s/[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9:.]+/T/g; s/'"'"'[^'"'"']*'"'"'/V/g; s/[0-9]+/N/g' |
-    cut -c1-60 | sort | uniq -c | sort -rn >"$work/statements_$mode.txt"
+    cut -c1-60 | sort | uniq -c | sort -rn >"$work/statements_$tag.txt"
+}
+
+# Replays the stream $2 over database $1; prints "wall statements failed".
+run_replay() {
+  local db=$1 stream=$2 t0 t1 r
+  t0=$(now_s)
+  r=$("$replay" "$stream" "$db") || die "the replay of $stream failed"
+  t1=$(now_s)
+  read -r n failed _ <<<"$r"
+  [ "$failed" = 0 ] || die "the replay of $stream had $failed failing statements"
+  echo "$(elapsed "$t0" "$t1") $n $failed"
 }
 
 # ---------------------------------------------------------------------------------------------
 
 declare -A fp_ref
+# Compares what run $1 left in database $2 with the first run of retention $3; with $4 = rows,
+# the grid files are left out (the replay sends statements and removes no file).
 check_same() {
   local what=$1 db=$2 mode=$3 fp
   fp=$(fingerprint "$db")
+  if [ "${4:-}" = rows ]; then
+    fp=$(printf '%s\n' "$fp" | grep -v '^grid ')$'\n'$(printf '%s\n' "${fp_ref[$mode]}" | grep '^grid ')
+  fi
   if [ -z "${fp_ref[$mode]:-}" ]; then
     fp_ref[$mode]=$fp
     echo "$fp" >"$work/fingerprint_$mode.txt"
@@ -332,11 +392,12 @@ rt_us=$(pgbench -n -c 1 -T 3 -f <(echo 'SELECT 1;') bench_tpl 2>/dev/null |
 declare -A best
 best[host]=${BENCH_LIMIT_HOST:-"1 1 1"}
 best[backup]=${BENCH_LIMIT_BACKUP:-"1 1 1"}
-declare -A res
+declare -A res res_base
 
 for mode in host backup; do
   echo "== $mode retention"
   : >"$work/trevane_$mode.runs"
+  : >"$work/baseline_$mode.runs"
   for i in $(seq "$runs"); do
     clone bench_run
     r=$(run_trevane bench_run "$mode")
@@ -344,6 +405,14 @@ for mode in host backup; do
     echo "   trevane run $i: wall/rss KiB/cpu s = $r"
     echo "$r" >>"$work/trevane_$mode.runs"
     drop bench_run
+    if [ -n "$baseline" ]; then
+      clone bench_run
+      r=$(run_trevane bench_run "$mode" "$baseline")
+      check_same "baseline run $i" bench_run "$mode"
+      echo "   baseline run $i: wall/rss KiB/cpu s = $r"
+      echo "$r" >>"$work/baseline_$mode.runs"
+      drop bench_run
+    fi
   done
   if [ "$trials" = 1 ]; then
     for f in 1 2 3; do
@@ -389,10 +458,28 @@ for mode in host backup; do
   check_same "trevane counting run" bench_count "$mode"
   drop bench_count
   echo "   statements round-trips server-s simple parse execute = $c"
+  if [ -n "$baseline" ]; then
+    clone bench_count
+    bc=$(count_statements bench_count "$mode" "baseline_$mode" "$baseline")
+    check_same "baseline counting run" bench_count "$mode"
+    drop bench_count
+    echo "   baseline statements round-trips server-s simple parse execute = $bc"
+    res_base[$mode]="$(awk '{ print $1 }' "$work/baseline_$mode.runs" | median) $bc"
+  fi
+  : >"$work/replay_$mode.runs"
+  for i in $(seq "$runs"); do
+    clone bench_run
+    r=$(run_replay bench_run "$work/stream_$mode.txt")
+    check_same "replay run $i" bench_run "$mode" rows
+    echo "   replay run $i: wall statements failed = $r"
+    echo "$r" >>"$work/replay_$mode.runs"
+    drop bench_run
+  done
   res[$mode]="$(awk '{ print $1 }' "$work/trevane_$mode.runs" | median) \
 $(awk '{ print $2 }' "$work/trevane_$mode.runs" | median) \
 $(awk '{ print $3 }' "$work/trevane_$mode.runs" | median) \
-$(awk '{ print $1 }' "$work/limit_$mode.runs" | median) $c"
+$(awk '{ print $1 }' "$work/limit_$mode.runs" | median) \
+$(awk '{ print $1 }' "$work/replay_$mode.runs" | median) $c"
 done
 
 echo
@@ -403,11 +490,31 @@ echo "   limit formulations (obs text event): host ${best[host]}, backup ${best[
 printf '%-9s %12s %10s %7s %11s %12s %12s %12s %11s\n' retention "trevane s" "limit s" ratio \
   statements "round trips" "server s" "client cpu s" "peak RSS"
 for mode in host backup; do
-  read -r tw rss cpu lw st rt srv _ <<<"${res[$mode]}"
+  read -r tw rss cpu lw rw st rt srv _ <<<"${res[$mode]}"
   printf '%-9s %12.2f %10.2f %7.2f %11d %12d %12.2f %12.2f %7.1f MiB\n' "$mode" "$tw" "$lw" \
     "$(awk -v a="$tw" -v b="$lw" 'BEGIN { print a / b }')" "$st" "$rt" "$srv" "$cpu" \
     "$(awk -v k="$rss" 'BEGIN { print k / 1024 }')"
 done
+echo
+echo "   the same statement stream replayed by a minimal libpq client (the bound of this design):"
+printf '%-9s %12s %10s %11s\n' retention "trevane s" "replay s" "ratio"
+for mode in host backup; do
+  read -r tw _ _ _ rw _ <<<"${res[$mode]}"
+  printf '%-9s %12.2f %10.2f %11.2f\n' "$mode" "$tw" "$rw" "$(awk -v a="$tw" -v b="$rw" 'BEGIN { print a / b }')"
+done
+if [ -n "$baseline" ]; then
+  echo
+  echo "   baseline $baseline against this build:"
+  printf '%-9s %12s %12s %11s %11s %14s %14s\n' retention "baseline s" "this s" "base ratio" \
+    "this ratio" "base trips" "this trips"
+  for mode in host backup; do
+    read -r tw _ _ lw _ _ rt _ <<<"${res[$mode]}"
+    read -r bw _ brt _ <<<"${res_base[$mode]}"
+    printf '%-9s %12.2f %12.2f %11.2f %11.2f %14d %14d\n' "$mode" "$bw" "$tw" \
+      "$(awk -v a="$bw" -v b="$lw" 'BEGIN { print a / b }')" "$(awk -v a="$tw" -v b="$lw" 'BEGIN { print a / b }')" "$brt" "$rt"
+  done
+fi
+echo "   round trips per pass: .bench/passes_<retention>.txt (baseline: passes_baseline_<retention>.txt)"
 echo "   (statements and round trips from the server log of one more run; statement kinds in" \
   ".bench/statements_host.txt and .bench/statements_backup.txt)"
 drop bench_tpl >/dev/null 2>&1 || true
