@@ -156,7 +156,8 @@ Cursor::~Cursor() {
 
 Result Cursor::declare(const char* text, Where where) {
     Result r = exec(text, none, none, {}, where);
-    open_ = !r.failed();
+    // Declaring it again while it is open fails and leaves it open.
+    open_ = open_ || !r.failed();
     return r;
 }
 

@@ -20,6 +20,7 @@
 #include <array>
 #include <cstddef>
 #include <source_location>
+#include <version>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -30,7 +31,18 @@ namespace esql {
 // The runtime's Informix-compatible mode: in-band null markers, and PG_DBPATH naming the database.
 inline constexpr int kInformixCompat = 1;
 
+// Where a call was made: the runtime's messages name the caller's line.
+#ifdef __cpp_lib_source_location
 using Where = std::source_location;
+#else
+// A compiler whose library offers no std::source_location (clang with this libstdc++) still
+// knows the caller's line.
+struct Where {
+    static constexpr Where current(unsigned line = __builtin_LINE()) { return Where{line}; }
+    constexpr unsigned line() const { return line_; }
+    unsigned line_;
+};
+#endif
 
 // The outcome of one statement, as the runtime reports it.
 struct Result {
