@@ -59,7 +59,7 @@ TEST_F(PurgeTest, RunOverAnEmptyDatabaseEndsNormallyAndLogsItself) {
     const std::vector<std::string> head = {
         "ZEFT Database Purge  VORNE OB6  Mar 31, 2005",
         "",
-        out[2],
+        "",  // the begin time, matched below
         "database name = " + db.name(),
         "Using num_hours_host field to determine retention for all records",
         "",
@@ -72,11 +72,16 @@ TEST_F(PurgeTest, RunOverAnEmptyDatabaseEndsNormallyAndLogsItself) {
         "Begin PurgeProduct:",
     };
     ASSERT_GE(out.size(), head.size() + 8) << r.out;
-    for (std::size_t i = 0; i < head.size(); ++i) EXPECT_EQ(out[i], head[i]) << "line " << i;
+    for (std::size_t i = 0; i < head.size(); ++i) {
+        if (i != 2) {
+            EXPECT_EQ(out[i], head[i]) << "line " << i;
+        }
+    }
     EXPECT_TRUE(std::regex_match(out[2], kBeginTime)) << out[2];
 
     const int vtec = find_line(out, "Begin purge of VTECevent table at ");
     ASSERT_GE(vtec, 0) << r.out;
+    ASSERT_EQ(out.size(), static_cast<std::size_t>(vtec + 9)) << r.out;
     EXPECT_EQ(out[vtec + 1], "  deleting events older than 30 days and which are not the most");
     EXPECT_EQ(out[vtec + 2], "  recent for a given geoid/officeid/phenom/signif combination.");
     EXPECT_EQ(out[vtec + 3], "  no records in VTECevent table");
@@ -88,7 +93,6 @@ TEST_F(PurgeTest, RunOverAnEmptyDatabaseEndsNormallyAndLogsItself) {
     EXPECT_TRUE(std::regex_match(out[vtec + 7], std::regex(R"(Elapsed Time = \d+ sec)")));
     EXPECT_TRUE(
         std::regex_match(out[vtec + 8], std::regex(R"(             = [ \d]{3}\.\d{2} min)")));
-    EXPECT_EQ(out.size(), static_cast<std::size_t>(vtec + 9));
 
     EXPECT_EQ(db.sql("SELECT process, num_processed, num_reads, num_inserts, num_updates, "
                      "num_deletes, cpu_time, io_time FROM PerfLog"),
