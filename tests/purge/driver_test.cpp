@@ -122,3 +122,46 @@ TEST_F(PurgeTest, AMissingPerfLogTableIsReportedAndTheRunStillSucceeds) {
         find_line(lines(r.out), "PostgreSQL error 42P01 attempting insert into PerfLog table"), 0)
         << r.out;
 }
+
+TEST_F(PurgeTest, AnyArgumentAnswersWithoutPurging) {
+    db.sql("INSERT INTO PurgeDynData VALUES ('height', 'obstime', 0, 0);" +
+           purgetest::observations("height", 5, 1));
+    const testsupport::EnvChanges tokens = {
+        {"db_name", std::nullopt},
+        {"APPS_DEFAULTS", dir.write("tokens", "db_name : " + db.name() + "\n")}};
+    const std::string see = "; see 'trevane --help'\n";
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out;  // of --help, only its first line is compared
+        std::string err;
+    };
+    const Case cases[] = {
+        {{"--help"}, 0, "Usage: trevane [--help | --version]\n", ""},
+        {{"--version"}, 0, "trevane " TREVANE_VERSION "\n", ""},
+        {{"-h"}, 2, "", "trevane: unrecognized argument '-h'" + see},
+        {{""}, 2, "", "trevane: unrecognized argument ''" + see},
+        {{"x", "--help"}, 2, "", "trevane: unrecognized argument 'x'" + see},
+        {{"--help", "x"}, 2, "", "trevane: unexpected argument 'x' after '--help'" + see},
+        {{"--version", "--help"},
+         2,
+         "",
+         "trevane: unexpected argument '--help' after '--version'" + see},
+    };
+    for (const Case& c : cases) {
+        const auto r = run(tokens, c.args);
+        const std::string out =
+            c.args[0] == "--help" && c.status == 0 ? r.out.substr(0, r.out.find('\n') + 1) : r.out;
+        EXPECT_EQ(r.status, c.status) << c.args[0];
+        EXPECT_EQ(out, c.out) << c.args[0];
+        EXPECT_EQ(r.err, c.err) << c.args[0];
+    }
+    EXPECT_EQ(db.count("SELECT count(*) FROM height"), 12);
+    EXPECT_EQ(db.count("SELECT count(*) FROM PerfLog"), 0);
+
+    // The same token file without arguments does purge: all but the two rows half a minute
+    // ahead of now.
+    const auto r = run(tokens);
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(db.count("SELECT count(*) FROM height"), 2);
+}
