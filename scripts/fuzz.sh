@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets of tests/fuzz with clang (AddressSanitizer and UBSan, the whole
 # tree instrumented) in build-fuzz and runs each for FUZZ_SECONDS seconds (default 30) over its
-# corpus in tests/fuzz/corpus/<target>/. New inputs that add coverage are merged into that
-# corpus (each at most FUZZ_MAX_LEN bytes, default 1024). Fails when a target finds a crash, a
+# corpus in build-fuzz/corpus/<target>/, seeded from the committed tests/fuzz/corpus/<target>/,
+# which the script never changes. New inputs that add coverage are merged into the corpus in
+# build-fuzz (each at most FUZZ_MAX_LEN bytes, default 1024), so later runs go on from them;
+# copy them to tests/fuzz/corpus by hand to keep them. Fails when a target finds a crash, a
 # leak or undefined behaviour; the input that did it is left in build-fuzz/artifacts/.
 set -euo pipefail
 
@@ -29,8 +31,12 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 failed=0
 summary=()
 for t in "${targets[@]}"; do
-  corpus="$root/tests/fuzz/corpus/$t"
+  corpus="$root/build-fuzz/corpus/$t"
   mkdir -p "$corpus" "$work/$t"
+  # Inputs are named by their hash, so a committed input that is there already is the same.
+  for seed in "$root/tests/fuzz/corpus/$t"/*; do
+    if [ -f "$seed" ] && [ ! -e "$corpus/${seed##*/}" ]; then cp "$seed" "$corpus/"; fi
+  done
   echo "== fuzz $t for ${seconds}s"
   status=0
   "build-fuzz/tests/fuzz/$t" "$work/$t" "$corpus" -max_total_time="$seconds" -max_len="$max_len" \

@@ -8,7 +8,7 @@ packages=(
   libecpg-dev libpq-dev
   postgresql postgresql-contrib
   libgtest-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format clang-tidy
   valgrind time
   man-db groff-base
   dpkg-dev file

@@ -4,17 +4,29 @@
 #   pg-cluster.sh start DIR   create the cluster under DIR if needed and start it
 #   pg-cluster.sh stop DIR    stop it (fast shutdown)
 #
-# After start, DIR/env holds the PGHOST/PGPORT/PGUSER exports that reach it.
+# After start, DIR/env holds the PGHOST/PGPORT/PGUSER exports that reach it, and puts the
+# server's own bin directory first in PATH, so that psql and the other clients match the server.
 # The server refuses to run as root, so as root it runs under the postgres account.
 set -euo pipefail
 
 cmd=${1:?usage: pg-cluster.sh start|stop DIR}
 dir=${2:?usage: pg-cluster.sh start|stop DIR}
 
-bindir=""
-for d in /usr/lib/postgresql/15/bin /usr/lib/postgresql/*/bin; do
-  if [ -x "$d/initdb" ]; then bindir=$d; break; fi
-done
+# The server that matches the installed client: the directory pg_config names when the server
+# is there, else the newest server installed (by version, so 9.6 comes before 15).
+server_bindir() {
+  local d best=""
+  d=$(pg_config --bindir 2>/dev/null || true)
+  if [ -n "$d" ] && [ -x "$d/postgres" ] && [ -x "$d/initdb" ]; then
+    echo "$d"
+    return
+  fi
+  while read -r d; do
+    if [ -x "$d/postgres" ] && [ -x "$d/initdb" ]; then best=$d; fi
+  done < <(printf '%s\n' /usr/lib/postgresql/*/bin | sort -V)
+  echo "$best"
+}
+bindir=$(server_bindir)
 [ -n "$bindir" ] || { echo "pg-cluster: no PostgreSQL server found (install postgresql)" >&2; exit 1; }
 
 as_owner() {
@@ -60,7 +72,10 @@ log_min_messages = warning
 CONF
   as_owner "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 start >/dev/null \
     || { cat "$dir/server.log" >&2; exit 1; }
-  printf 'export PGHOST=%q PGPORT=%q PGUSER=postgres\n' "$dir" "$port" >"$dir/env"
+  {
+    printf 'export PGHOST=%q PGPORT=%q PGUSER=postgres\n' "$dir" "$port"
+    printf 'export PATH=%q:"$PATH"\n' "$bindir"
+  } >"$dir/env"
   ;;
 stop)
   if [ -f "$dir/data/PG_VERSION" ]; then

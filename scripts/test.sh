@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: unit and database tests against a
-# throwaway PostgreSQL cluster, the time-sensitive tests again in zones far from UTC, and the
-# whole suite once more built with AddressSanitizer and UndefinedBehaviorSanitizer; then runs the
-# fuzz targets for FUZZ_SECONDS each (scripts/fuzz.sh) and a run over the demo data under
-# valgrind memcheck (scripts/valgrind-run.sh).
+# Installs what is missing, builds, checks style and static analysis (scripts/lint.sh), and runs
+# every test: unit and database tests against a throwaway PostgreSQL cluster, the time-sensitive
+# tests again in zones far from UTC, and the whole suite once more built with AddressSanitizer and
+# UndefinedBehaviorSanitizer; then runs the fuzz targets for FUZZ_SECONDS each (scripts/fuzz.sh)
+# and a run over the demo data under valgrind memcheck (scripts/valgrind-run.sh).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,6 +15,9 @@ scripts/install-deps.sh
 echo "== build"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
+
+echo "== lint"
+scripts/lint.sh build
 
 echo "== tests"
 scripts/with-test-db.sh ctest --test-dir build --output-on-failure -j"$jobs"

@@ -2,7 +2,8 @@
 # Runs a command against a throwaway PostgreSQL cluster in a temporary directory.
 # The cluster holds the database trevane_template (schema of sql/schema.sql), from which
 # every test that changes data makes a fresh database. It is stopped and removed at the
-# end, also when the command fails or the run is interrupted.
+# end, also when the command fails or the run is interrupted. The command finds the server's
+# own psql first in PATH (see pg-cluster.sh).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)

@@ -61,13 +61,14 @@ void PurgeTest::SetUp() {
     REQUIRE_TEST_SERVER();
 }
 
-testsupport::RunResult PurgeTest::run(const testsupport::EnvChanges& extra) {
+testsupport::RunResult PurgeTest::run(const testsupport::EnvChanges& extra,
+                                      const std::vector<std::string>& args) {
     testsupport::EnvChanges env = db.env();
     env["trevane_backup_retention_use"] = std::nullopt;
     env["dpa_grid_dir"] = std::nullopt;
     env["trevane_preview"] = std::nullopt;
     for (const auto& [k, v] : extra) env[k] = v;
-    return testsupport::runProgram(testsupport::builtProgram("trevane"), {}, env, 300);
+    return testsupport::runProgram(testsupport::builtProgram("trevane"), args, env, 300);
 }
 
 }  // namespace purgetest

@@ -43,8 +43,9 @@ class PurgeTest : public ::testing::Test {
     void SetUp() override;
 
     // Runs trevane with db_name pointing at this test's database and the extra tokens given
-    // (name, value) in the environment.
-    testsupport::RunResult run(const testsupport::EnvChanges& extra = {});
+    // (name, value) in the environment, and with the command line arguments `args`.
+    testsupport::RunResult run(const testsupport::EnvChanges& extra = {},
+                               const std::vector<std::string>& args = {});
 
     testsupport::TestDatabase db;
     testsupport::TempDir dir;

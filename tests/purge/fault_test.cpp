@@ -86,7 +86,7 @@ class PrivateCluster {
     // Runs SQL through psql in database `db` of this cluster.
     std::string sql(const std::string& db, const std::string& text) const {
         const RunResult r = testsupport::runProgram(
-            "/usr/bin/psql",
+            testsupport::psql_program(),
             {"-X", "-q", "-A", "-t", "-v", "ON_ERROR_STOP=1", "-d", db, "-c", text}, env(), 300);
         EXPECT_EQ(r.status, 0) << text << "\n" << r.err;
         std::string out = r.out;
@@ -115,7 +115,7 @@ TEST(TrevaneFaults, ServerStoppedInTheMiddleOfThePurge) {
     const std::string db = "purge_crash";
     cluster.sql("postgres", "CREATE DATABASE " + db);
     const RunResult schema =
-        testsupport::runProgram("/usr/bin/psql",
+        testsupport::runProgram(testsupport::psql_program(),
                                 {"-X", "-q", "-v", "ON_ERROR_STOP=1", "-d", db, "-f",
                                  std::string(TREVANE_SOURCE_DIR) + "/sql/schema.sql"},
                                 cluster.env(), 300);

@@ -3,14 +3,33 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 
 namespace testsupport {
 
+const std::string& psql_program() {
+    static const std::string path = [] {
+        const char* search = std::getenv("PATH");
+        std::string_view dirs = search != nullptr ? search : "";
+        while (!dirs.empty()) {
+            const std::size_t end = std::min(dirs.find(':'), dirs.size());
+            const std::string candidate =
+                (end == 0 ? std::string(".") : std::string(dirs.substr(0, end))) + "/psql";
+            if (access(candidate.c_str(), X_OK) == 0) {
+                return candidate;
+            }
+            dirs.remove_prefix(std::min(end + 1, dirs.size()));
+        }
+        return std::string("psql");  // not found: running it fails and says so
+    }();
+    return path;
+}
+
 void psql_file(const std::string& db, const std::string& path) {
     const RunResult r = runProgram(
-        "/usr/bin/psql", {"-X", "-q", "-v", "ON_ERROR_STOP=1", "-d", db, "-f", path}, {}, 600);
+        psql_program(), {"-X", "-q", "-v", "ON_ERROR_STOP=1", "-d", db, "-f", path}, {}, 600);
     EXPECT_EQ(r.status, 0) << "psql failed on " << path << "\n" << r.err;
 }
 
@@ -30,7 +49,7 @@ std::string psql_literal(std::string_view value) {
 
 std::string psql(const std::string& db, std::string_view sql) {
     const RunResult r = runProgram(
-        "/usr/bin/psql",
+        psql_program(),
         {"-X", "-q", "-A", "-t", "-v", "ON_ERROR_STOP=1", "-d", db, "-c", std::string(sql)}, {},
         600);
     EXPECT_EQ(r.status, 0) << "psql failed on: " << sql << "\n" << r.err;
