@@ -57,8 +57,9 @@ std::map<std::string, double> read_metrics(const std::string& path) {
     std::map<std::string, double> samples;
     for (const std::string& line : lines(testsupport::readFile(path))) {
         const auto space = line.rfind(' ');
-        if (!line.empty() && line[0] != '#' && space != std::string::npos)
+        if (!line.empty() && line[0] != '#' && space != std::string::npos) {
             samples[line.substr(0, space)] = std::stod(line.substr(space + 1));
+        }
     }
     return samples;
 }
