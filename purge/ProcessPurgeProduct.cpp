@@ -8,6 +8,7 @@
 
 #include "Esql.h"
 #include "purge_mode.h"
+#include "run_metrics.h"
 
 namespace {
 
@@ -116,8 +117,9 @@ bool purge_product(const char* product_id, int num_versions) {
 
         if (purge_preview()) {
             std::printf("    %s\n", stmt.c_str());
-            std::printf("    (preview: %ld versions would be deleted)\n",
-                        count_would_delete(stmt.c_str()));
+            const long would_delete = count_would_delete(stmt.c_str());
+            std::printf("    (preview: %ld versions would be deleted)\n", would_delete);
+            note_product_versions_deleted(would_delete);
         } else {
             r = esql::executeImmediate(stmt.c_str());
             std::printf("    %s\n", stmt.c_str());
@@ -127,6 +129,7 @@ bool purge_product(const char* product_id, int num_versions) {
                             r.state);
                 return false;
             }
+            note_product_versions_deleted(r.rows);
         }
     }
 

@@ -16,6 +16,7 @@
 #include "LoadUnique.h"
 #include "VTECevent.h"
 #include "purge_mode.h"
+#include "run_metrics.h"
 #include "timestamp_functions.h"
 
 namespace {
@@ -140,6 +141,7 @@ void PurgeVTECevent() {
 
         std::printf(" For %s:%s:%s:%s: last producttime= %s\n", c.geoid, c.office_id, c.phenom,
                     c.signif, latest.c_str());
+        note_event_combination();
 
         if (purge_preview()) {
             std::printf("   (preview: %ld events would be deleted)\n", count_would_delete(where));

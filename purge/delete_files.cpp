@@ -13,6 +13,7 @@
 #include "List.h"
 #include "get_apps_defaults.h"
 #include "purge_mode.h"
+#include "run_metrics.h"
 
 namespace {
 
@@ -24,6 +25,7 @@ bool unsafe_file_name(std::string_view name) {
 void report_failure(const std::string& path, const char* why, const char* where) {
     std::printf("ERROR - Can't delete file %s %s\n", path.c_str(), why);
     std::printf("   (where clause: %s)\n", where);
+    note_grid_file_not_removed();
 }
 
 }  // namespace
@@ -41,10 +43,13 @@ void delete_file(const char* directory, const char* filename, const char* where,
     }
     if (purge_preview()) {
         std::printf("   would remove %s\n", path.c_str());
+        note_grid_file_removed();
         return;
     }
     if (unlink(path.c_str()) != 0) {
         report_failure(path, "", where);
+    } else {
+        note_grid_file_removed();
     }
 }
 

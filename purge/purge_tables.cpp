@@ -20,6 +20,7 @@
 #include "get_location_hsa.h"
 #include "lid_in_table.h"
 #include "purge_mode.h"
+#include "run_metrics.h"
 #include "time_convert.h"
 #include "timestamp_functions.h"
 #include "trevane.h"
@@ -192,6 +193,7 @@ long delete_by_station(const char* table, const std::string& host_clause,
         const std::string condition = "lid = '" + esql::quoteDoubled(lid) + "' AND " + clause + " ";
         const DeleteOutcome outcome = delete_where(table, condition, true);
         if (outcome.failed) {
+            note_table_failed(table);
             break;
         }
         rows += outcome.rows;
@@ -281,6 +283,7 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
     } else {
         const DeleteOutcome outcome = delete_where(row.table_name, host_clause, false);
         if (outcome.failed) {
+            note_table_failed(row.table_name);
             return StepResult::proceed();
         }
         rows = outcome.rows;
@@ -297,6 +300,7 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
                     host.text.c_str());
     }
     std::fflush(nullptr);
+    note_table_rows(row.table_name, rows);
     run.rows_deleted += static_cast<int>(rows);
     return StepResult::proceed();
 }

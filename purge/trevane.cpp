@@ -14,6 +14,7 @@
 #include "get_apps_defaults.h"
 #include "get_location_hsa.h"
 #include "purge_mode.h"
+#include "run_metrics.h"
 #include "wr2perflog.h"
 
 namespace {
@@ -69,8 +70,10 @@ void decide_retention(RunState& run) {
     }
 }
 
-int trevane_run() {
-    RunState run;
+namespace {
+
+// One purge from the banner to the PerfLog row; returns the process's exit status.
+int run_purge(RunState& run) {
     run.start_seconds = std::time(nullptr);
     PGTYPEStimestamp_current(&run.start_time);
 
@@ -84,6 +87,11 @@ int trevane_run() {
     char db_name[512] = "";
     read_token("db_name", db_name);
     std::printf("database name = %s\n", db_name);
+
+    // From here on every end of the run writes the metrics file, when one is named.
+    char metrics_file[512] = "";
+    read_token("trevane_metrics_file", metrics_file);
+    run.metrics_file = metrics_file;
 
     char preview[512] = "";
     read_token("trevane_preview", preview);
@@ -141,4 +149,17 @@ int trevane_run() {
         return 1;
     }
     return 0;
+}
+
+}  // namespace
+
+int trevane_run() {
+    RunState run;
+    const double start = epoch_seconds_now();
+    const int status = run_purge(run);
+    if (!run.metrics_file.empty()) {
+        write_run_metrics(run.metrics_file, {start, epoch_seconds_now(), status, purge_preview(),
+                                             run.rows_deleted, run.tables_processed});
+    }
+    return status;
 }

@@ -3,6 +3,7 @@
 #include <pgtypes_timestamp.h>
 
 #include <ctime>
+#include <string>
 
 // State of one purge run, owned by the driver for the life of the process.
 struct RunState {
@@ -13,6 +14,7 @@ struct RunState {
     char office_hsa[6] = "";   // hsa of the Admin row, read when backup_retention is set
     int tables_processed = 0;  // PurgeDynData rows fetched
     int rows_deleted = 0;      // rows deleted by the time-based purge, all tables
+    std::string metrics_file;  // token trevane_metrics_file: written at the end when set
 };
 
 // How a step of the run ended: go on, or stop the run with an exit status.

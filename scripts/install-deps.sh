@@ -11,7 +11,8 @@ packages=(
   clang libclang-rt-14-dev clang-format clang-tidy
   valgrind time
   man-db groff-base
-  dpkg-dev file
+  dpkg-dev file lintian
+  prometheus prometheus-node-exporter curl
 )
 
 missing=()

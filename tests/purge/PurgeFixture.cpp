@@ -2,6 +2,8 @@
 
 #include <sstream>
 
+#include "TempDir.h"
+
 namespace purgetest {
 
 std::vector<std::string> lines(const std::string& text) {
@@ -49,6 +51,23 @@ std::string observations(const std::string& table, int span_hours, int step_hour
            "+ interval '30 seconds', k FROM unnest(ARRAY[" +
            lids + "]) AS l, generate_series(0, " + std::to_string(span_hours) + ", " +
            std::to_string(step_hours) + ") AS k;";
+}
+
+std::map<std::string, double> read_metrics(const std::string& path) {
+    std::map<std::string, double> samples;
+    for (const std::string& line : lines(testsupport::readFile(path))) {
+        const auto space = line.rfind(' ');
+        if (!line.empty() && line[0] != '#' && space != std::string::npos) {
+            samples[line.substr(0, space)] = std::stod(line.substr(space + 1));
+        }
+    }
+    return samples;
+}
+
+std::string promtool_problems(const std::string& path) {
+    const auto r = testsupport::runProgram(
+        "/bin/sh", {"-c", "promtool check metrics < \"$1\" 2>&1", "sh", path});
+    return r.status == 0 ? "" : "promtool status " + std::to_string(r.status) + ": " + r.out;
 }
 
 void expect_own_exit(const testsupport::RunResult& r) {

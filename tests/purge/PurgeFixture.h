@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,12 @@ ReportLine report_line(const std::string& out, const std::string& table);
 // of any cutoff computed within that half minute.
 std::string observations(const std::string& table, int span_hours, int step_hours = 1,
                          const std::string& lids = "'AAAM1','BBBM1'");
+
+// The samples of a metrics file by series, "name" or "name{labels}", as written.
+std::map<std::string, double> read_metrics(const std::string& path);
+
+// What promtool (found on PATH) says against a metrics file; empty when the file passes.
+std::string promtool_problems(const std::string& path);
 
 // A run ended by itself: an exit status of the program, not a signal or the test's timeout.
 void expect_own_exit(const testsupport::RunResult& r);

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <filesystem>
+#include <iterator>
 #include <regex>
 
 #include "PurgeFixture.h"
@@ -191,4 +193,36 @@ TEST_F(PurgeTest, AnyArgumentAnswersWithoutPurging) {
     const auto r = run(tokens);
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(db.count("SELECT count(*) FROM height"), 2);
+}
+
+// The metrics file: a run that stops early still writes it and keeps the last success time; a
+// file that cannot be written is one line of the report and changes no exit status.
+TEST_F(PurgeTest, AFailedRunKeepsTheLastSuccessTimeInTheMetricsFile) {
+    const std::string file = (dir.path() / "trevane.prom").string();
+    auto r = run({{"trevane_metrics_file", file}});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const auto succeeded = purgetest::read_metrics(file);
+    EXPECT_EQ(std::filesystem::status(file).permissions(), std::filesystem::perms(0644));
+    EXPECT_GT(succeeded.at("trevane_last_success_timestamp_seconds"),
+              succeeded.at("trevane_last_run_start_timestamp_seconds"));
+
+    r = run({{"trevane_metrics_file", file}, {"db_name", "no_such_database"}});
+    ASSERT_EQ(r.status, 1) << r.out;
+    EXPECT_EQ(purgetest::promtool_problems(file), "");
+    const auto failed = purgetest::read_metrics(file);
+    EXPECT_EQ(failed.at("trevane_last_run_exit_status"), 1);
+    EXPECT_EQ(failed.at("trevane_last_success_timestamp_seconds"),
+              succeeded.at("trevane_last_success_timestamp_seconds"));
+}
+
+TEST_F(PurgeTest, AMetricsFileThatCannotBeWrittenIsReportedAndLeavesNoTemporaryFile) {
+    const auto target = dir.path() / "a_directory";
+    std::filesystem::create_directory(target);
+    const auto r = run({{"trevane_metrics_file", target.string()}});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    const auto out = lines(r.out);
+    ASSERT_FALSE(out.empty());
+    EXPECT_EQ(out.back(),
+              "Could not write the metrics file " + target.string() + ": Is a directory");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }

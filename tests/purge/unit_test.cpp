@@ -11,6 +11,7 @@
 #include "PgTest.h"
 #include "get_location_hsa.h"
 #include "lid_in_table.h"
+#include "run_metrics.h"
 #include "trevane.h"
 
 namespace {
@@ -31,6 +32,10 @@ TEST(LowerTrim, KeepsGraphicCharactersLowerCased) {
                       "c\x80\xff"
                       "D;'"),
               "abcd;'");
+}
+
+TEST(MetricsLabel, EscapesBackslashDoubleQuoteAndNewline) {
+    EXPECT_EQ(escape_label_value("a\\b\"c\nd'e"), "a\\\\b\\\"c\\nd'e");
 }
 
 TEST(BinarySearch, FindsEveryElementOfASortedTable) {

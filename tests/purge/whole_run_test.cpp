@@ -17,7 +17,9 @@
 
 using purgetest::find_line;
 using purgetest::lines;
+using purgetest::promtool_problems;
 using purgetest::PurgeTest;
+using purgetest::read_metrics;
 using purgetest::report_line;
 
 namespace fs = std::filesystem;
@@ -78,9 +80,11 @@ class WholeRunTest : public PurgeTest {
         for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path() / "grid")) ++n;
         return n;
     }
+    std::string metrics_file() const { return (dir.path() / "trevane.prom").string(); }
     testsupport::EnvChanges tokens(bool preview) const {
         testsupport::EnvChanges env = {{"trevane_backup_retention_use", "ON"},
                                        {"dpa_grid_dir", (dir.path() / "grid").string()},
+                                       {"trevane_metrics_file", metrics_file()},
                                        {"TZ", "Asia/Kolkata"}};
         if (preview)
             env["trevane_preview"] = "ON";
@@ -136,12 +140,15 @@ TEST_F(WholeRunTest, DeletesWhatTheRetentionRulesSayAwayFromUtc) {
     EXPECT_EQ(db.count("SELECT count(*) FROM PerfLog"), 1);
 }
 
+// The metrics files of both runs pass promtool and carry the figures of their reports.
 TEST_F(WholeRunTest, APreviewChangesNothingAndCountsWhatTheRunThenDeletes) {
     const std::string before = snapshot(db);
     const std::size_t files_before = grid_files();
 
     const auto preview = run(tokens(true));
     ASSERT_EQ(preview.status, 0) << preview.out << preview.err;
+    EXPECT_EQ(promtool_problems(metrics_file()), "");
+    const auto previewed = read_metrics(metrics_file());
     EXPECT_EQ(snapshot(db), before);
     EXPECT_EQ(grid_files(), files_before);
     const auto out = lines(preview.out);
@@ -161,11 +168,23 @@ TEST_F(WholeRunTest, APreviewChangesNothingAndCountsWhatTheRunThenDeletes) {
     const long long events_before = db.count("SELECT count(*) FROM VTECevent");
     const auto real = run(tokens(false));
     ASSERT_EQ(real.status, 0) << real.out;
+    EXPECT_EQ(promtool_problems(metrics_file()), "");
+    const auto done = read_metrics(metrics_file());
     for (const std::string& t : kTables) {
+        const std::string series = "trevane_last_run_rows_deleted{table=\"" + t + "\"}";
         EXPECT_EQ(report_line(preview.out, t).deleted, report_line(real.out, t).deleted) << t;
+        EXPECT_EQ(previewed.at(series), report_line(preview.out, t).deleted) << t;
+        EXPECT_EQ(done.at(series), report_line(real.out, t).deleted) << t;
     }
-    EXPECT_EQ(sum_after(preview.out, "    (preview: "),
-              versions_before - db.count("SELECT count(*) FROM TextProduct"));
+    const long long versions_deleted =
+        versions_before - db.count("SELECT count(*) FROM TextProduct");
+    EXPECT_EQ(sum_after(preview.out, "    (preview: "), versions_deleted);
+    EXPECT_EQ(previewed.at("trevane_last_run_text_product_versions_deleted"), versions_deleted);
+    EXPECT_EQ(done.at("trevane_last_run_text_product_versions_deleted"), versions_deleted);
+    EXPECT_EQ(previewed.at("trevane_last_run_grid_files_removed"), would_remove);
+    EXPECT_EQ(done.at("trevane_last_run_grid_files_removed"), files_before - grid_files());
+    EXPECT_EQ(previewed.at("trevane_last_run_preview"), 1);
+    EXPECT_EQ(done.at("trevane_last_run_preview"), 0);
     EXPECT_EQ(sum_after(preview.out, "   (preview: "),
               events_before - db.count("SELECT count(*) FROM VTECevent"));
     EXPECT_EQ(static_cast<std::size_t>(would_remove), files_before - grid_files());

@@ -1,5 +1,6 @@
 #!/bin/sh
-# Builds the Debian package, unpacks it into a scratch root and runs both programs from there.
+# Builds the Debian package, checks it with lintian and its layout with dpkg-deb, unpacks it into
+# a scratch root and runs both programs from there.
 # Usage: package_test.sh BINARY_DIR
 set -u
 bin=$1
@@ -11,12 +12,18 @@ deb=$(ls -t "$bin"/trevane_*.deb 2>/dev/null | head -1)
 [ -n "$deb" ] && [ -f "$deb" ] || fail "no trevane_*.deb in $bin"
 echo "package: $deb"
 
+# lintian: no error; what it warns about is printed.
+lintian "$deb" >"$bin/lintian.log" 2>&1
+cat "$bin/lintian.log"
+! grep -q '^E:' "$bin/lintian.log" || fail "lintian reports errors"
+
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libecpg6 libecpg-compat3 libpgtypes3 libpq5; do
+for lib in libc6 libecpg6 libecpg-compat3 libpgtypes3 adduser; do
     echo "$depends" | grep -q "\\b$lib\\b" || fail "Depends lacks $lib: $depends"
 done
 [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "no Maintainer"
 [ -n "$(dpkg-deb -f "$deb" Description)" ] || fail "no Description"
+[ "$(dpkg-deb -I "$deb" conffiles)" = /etc/trevane/apps_defaults ] || fail "conffiles"
 
 root=$(mktemp -d /tmp/trevane-pkg.XXXXXX) || fail "mktemp"
 trap 'rm -rf "$root"' EXIT
@@ -24,11 +31,19 @@ dpkg -x "$deb" "$root" || fail "dpkg -x"
 for f in usr/bin/trevane usr/bin/tokvue; do
     [ -f "$root/$f" ] && [ -x "$root/$f" ] || fail "$f missing or not executable"
 done
-for f in usr/share/man/man8/trevane.8 usr/share/man/man1/tokvue.1 \
-         usr/share/doc/trevane/systemd/trevane.service usr/share/doc/trevane/systemd/trevane.timer \
-         usr/share/doc/trevane/systemd/trevane.cron; do
+for f in usr/share/man/man8/trevane.8.gz usr/share/man/man1/tokvue.1.gz \
+         usr/share/doc/trevane/changelog.Debian.gz; do
+    gzip -t "$root/$f" 2>/dev/null || fail "$f missing or not gzipped"
+done
+for f in usr/lib/systemd/system/trevane.service usr/lib/systemd/system/trevane.timer \
+         etc/trevane/apps_defaults usr/share/doc/trevane/copyright \
+         usr/share/doc/trevane/examples/trevane.cron; do
     [ -s "$root/$f" ] || fail "$f missing"
 done
+# The service starts the packaged program with the packaged token file.
+unit=$root/usr/lib/systemd/system/trevane.service
+grep -qx 'ExecStart=/usr/bin/trevane' "$unit" || fail "ExecStart of trevane.service"
+grep -qx 'Environment=APPS_DEFAULTS=/etc/trevane/apps_defaults' "$unit" || fail "APPS_DEFAULTS"
 
 # tokvue from the unpacked tree, with a token from the environment and none from any file.
 out=$(env -i PATH=/usr/bin:/bin db_name=hd_from_env "$root/usr/bin/tokvue" db_name)

@@ -1,0 +1,254 @@
+#include "run_metrics.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <set>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// The figures the passes note during the run.
+struct Figures {
+    std::map<std::string, long> table_rows;  // by table name, sorted for a stable file
+    std::set<std::string> failed_tables;
+    long grid_files_removed = 0;
+    long grid_files_not_removed = 0;
+    long product_versions_deleted = 0;
+    long event_combinations = 0;
+};
+
+Figures& figures() {
+    static Figures f;
+    return f;
+}
+
+constexpr const char* kLastSuccess = "trevane_last_success_timestamp_seconds";
+
+std::string seconds_text(double seconds) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3f", seconds);
+    return text;
+}
+
+// Appends one gauge family: its HELP and TYPE lines and the samples given as (labels, value).
+void family(std::string& out, const char* name, const char* help,
+            const std::vector<std::pair<std::string, std::string>>& samples) {
+    if (samples.empty()) {
+        return;
+    }
+    out.append("# HELP ").append(name).append(" ").append(help).append("\n");
+    out.append("# TYPE ").append(name).append(" gauge\n");
+    for (const auto& [labels, value] : samples) {
+        out.append(name).append(labels).append(" ").append(value).append("\n");
+    }
+}
+
+void gauge(std::string& out, const char* name, const char* help, const std::string& value) {
+    family(out, name, help, {{"", value}});
+}
+
+void gauge(std::string& out, const char* name, const char* help, long value) {
+    gauge(out, name, help, std::to_string(value));
+}
+
+// The last success time in an existing metrics file; 0 when there is none or it is unreadable.
+double previous_success(const std::string& path) {
+    std::ifstream in(path);
+    const std::string prefix = std::string(kLastSuccess) + " ";
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind(prefix, 0) != 0) {
+            continue;
+        }
+        const char* text = line.c_str() + prefix.size();
+        char* end = nullptr;
+        const double value = std::strtod(text, &end);
+        if (end != text && std::isfinite(value) && value >= 0) {
+            return value;
+        }
+    }
+    return 0;
+}
+
+std::string metrics_text(const RunEnd& end, double last_success) {
+    const Figures& f = figures();
+    std::string out;
+    gauge(out, "trevane_last_run_start_timestamp_seconds", "When the last run started.",
+          seconds_text(end.start_seconds));
+    gauge(out, "trevane_last_run_duration_seconds", "How long the last run took.",
+          seconds_text(end.end_seconds - end.start_seconds));
+    gauge(out, "trevane_last_run_exit_status",
+          "Exit status of the last run: 0 it got through, 1 it stopped early.", end.exit_status);
+    gauge(out, "trevane_last_run_preview",
+          "1 when the last run was a preview that only counted what it would remove.",
+          end.preview ? 1 : 0);
+    gauge(out, kLastSuccess,
+          "When the last run that exited 0 ended; 0 when none has since this file was first "
+          "written.",
+          seconds_text(last_success));
+
+    std::vector<std::pair<std::string, std::string>> tables;
+    for (const auto& [table, rows] : f.table_rows) {
+        tables.emplace_back("{table=\"" + escape_label_value(table) + "\"}", std::to_string(rows));
+    }
+    family(out, "trevane_last_run_rows_deleted",
+           "Rows the time-based purge deleted from the table in the last run (a preview: would "
+           "delete).",
+           tables);
+    gauge(out, "trevane_last_run_total_rows_deleted",
+          "Rows the time-based purge deleted from all tables in the last run (a preview: would "
+          "delete).",
+          end.rows_deleted);
+    gauge(out, "trevane_last_run_tables_processed",
+          "Tables listed in PurgeDynData that the last run processed.", end.tables_processed);
+    gauge(out, "trevane_last_run_tables_failed", "Tables whose delete failed in the last run.",
+          static_cast<long>(f.failed_tables.size()));
+    gauge(out, "trevane_last_run_grid_files_removed",
+          "Radar grid files the last run removed (a preview: would remove).", f.grid_files_removed);
+    gauge(out, "trevane_last_run_grid_files_not_removed",
+          "Radar grid files the last run could not remove or left alone.",
+          f.grid_files_not_removed);
+    gauge(out, "trevane_last_run_text_product_versions_deleted",
+          "Text product versions the last run deleted (a preview: would delete).",
+          f.product_versions_deleted);
+    gauge(out, "trevane_last_run_event_combinations_processed",
+          "VTECevent geoid/office/phenomenon/significance combinations the last run processed.",
+          f.event_combinations);
+    return out;
+}
+
+// An open temporary file that is removed when it dies, unless it was renamed into place.
+class TempFile {
+   public:
+    TempFile(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
+    ~TempFile() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        if (!placed_) {
+            ::unlink(path_.c_str());
+        }
+    }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+
+    int fd() const { return fd_; }
+    const std::string& path() const { return path_; }
+    bool close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+    void placed() { placed_ = true; }
+
+   private:
+    std::string path_;
+    int fd_;
+    bool placed_ = false;
+};
+
+bool write_all(int fd, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Replaces `path` with `text` so that a reader sees either the old or the new file whole; 0, or
+// the errno of the step that failed. The temporary name does not end in ".prom", so a collector
+// never reads it.
+int replace_file(const std::string& path, const std::string& text) {
+    std::vector<char> name(path.begin(), path.end());
+    const std::string suffix = ".XXXXXX";
+    name.insert(name.end(), suffix.begin(), suffix.end());
+    name.push_back('\0');
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0) {
+        return errno;
+    }
+    TempFile tmp(name.data(), fd);
+    if (!write_all(tmp.fd(), text) || ::fchmod(tmp.fd(), 0644) != 0 || ::fsync(tmp.fd()) != 0 ||
+        !tmp.close() || std::rename(tmp.path().c_str(), path.c_str()) != 0) {
+        return errno;  // read before the temporary file is removed
+    }
+    tmp.placed();
+    return 0;
+}
+
+}  // namespace
+
+void note_table_rows(const char* table, long rows) {
+    figures().table_rows[table] += rows;
+}
+
+void note_table_failed(const char* table) {
+    figures().failed_tables.insert(table);
+}
+
+void note_grid_file_removed() {
+    figures().grid_files_removed += 1;
+}
+
+void note_grid_file_not_removed() {
+    figures().grid_files_not_removed += 1;
+}
+
+void note_product_versions_deleted(long versions) {
+    if (versions > 0) {
+        figures().product_versions_deleted += versions;
+    }
+}
+
+void note_event_combination() {
+    figures().event_combinations += 1;
+}
+
+double epoch_seconds_now() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string escape_label_value(std::string_view value) {
+    std::string out;
+    out.reserve(value.size());
+    for (const char c : value) {
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (c == '"') {
+            out += "\\\"";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+void write_run_metrics(const std::string& path, const RunEnd& end) {
+    const double last_success = end.exit_status == 0 ? end.end_seconds : previous_success(path);
+    const int error = replace_file(path, metrics_text(end, last_success));
+    if (error != 0) {
+        std::printf("Could not write the metrics file %s: %s\n", path.c_str(),
+                    std::strerror(error));
+        std::fflush(stdout);
+    }
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// The outcome of a run as a metrics file in the text exposition format, for a node exporter's
+// textfile collector. The passes note their figures next to their report lines; in a preview
+// the figures are what would be removed. The driver writes the file at the end of the run.
+
+// The figure of one table of the time-based purge, as its report line shows it.
+void note_table_rows(const char* table, long rows);
+// A table of the time-based purge whose delete failed.
+void note_table_failed(const char* table);
+// A radar grid file removed, or one that could not be removed.
+void note_grid_file_removed();
+void note_grid_file_not_removed();
+// Text product versions deleted by one statement; a negative figure (unknown) is not counted.
+void note_product_versions_deleted(long versions);
+// One VTECevent combination handled.
+void note_event_combination();
+
+// What the driver knows when the run ends.
+struct RunEnd {
+    double start_seconds = 0;  // since the epoch
+    double end_seconds = 0;
+    int exit_status = 0;
+    bool preview = false;
+    long rows_deleted = 0;  // the time-based purge's total, as in its report
+    long tables_processed = 0;
+};
+
+// Seconds since the epoch, with the fraction.
+double epoch_seconds_now();
+
+// A label value escaped as the text format requires: backslash, double quote and newline.
+std::string escape_label_value(std::string_view value);
+
+// Writes the metrics file of the run to `path`: a temporary file in the same directory, mode
+// 0644, renamed over the old file. A run that did not exit 0 carries the last success time over
+// from the file it replaces (0 when that file has none). When the file cannot be written, says
+// so in one line on standard output.
+void write_run_metrics(const std::string& path, const RunEnd& end);
