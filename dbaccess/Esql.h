@@ -20,11 +20,11 @@
 #include <array>
 #include <cstddef>
 #include <source_location>
-#include <version>
 #include <string>
 #include <string_view>
 #include <type_traits>
 #include <utility>
+#include <version>
 
 namespace esql {
 
