@@ -1,5 +1,6 @@
 #include "Esql.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <unordered_map>
