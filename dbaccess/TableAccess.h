@@ -246,6 +246,15 @@ void toHost(const Column<R>& c, const R& rec, HostSlot& slot) {
     slot.ind = c.nullable == Nullable::Yes ? getIndicator(c.nullCode, field) : 0;
 }
 
+// Every column of a record into its host variable, in column order.
+template <class T>
+void recordToHost(const T& t, const typename T::Record& rec, HostRow<T::columnCount>& row) {
+    clear(row);
+    for (std::size_t i = 0; i < T::columnCount; ++i) {
+        toHost(t.columns[i], rec, row[i]);
+    }
+}
+
 // True when the text of a fetched column was longer than its field: the runtime says so in the
 // indicator, and a column without one arrives unterminated.
 template <class R>
@@ -498,10 +507,7 @@ int insert(const T& t, ModuleState& st, const char* verb, const typename T::Reco
     }
 
     detail::HostRow<T::columnCount> row;
-    detail::clear(row);
-    for (std::size_t i = 0; i < T::columnCount; ++i) {
-        detail::toHost(t.columns[i], *rec, row[i]);
-    }
+    detail::recordToHost(t, *rec, row);
     const esql::Result r = esql::exec(texts(t).insert.c_str(), detail::bind(t, row));
     if (r.failed()) {
         detail::fail(st, r, verb, t.name, "Insert");
@@ -521,10 +527,7 @@ int update(const T& t, ModuleState& st, const typename T::Record* rec, const cha
     }
 
     detail::HostRow<T::columnCount> row;
-    detail::clear(row);
-    for (std::size_t i = 0; i < T::columnCount; ++i) {
-        detail::toHost(t.columns[i], *rec, row[i]);
-    }
+    detail::recordToHost(t, *rec, row);
 
     char stmt[kStatementSize];
     esql::Result r = detail::composeAndPrepare("uid", stmt, sizeof stmt, texts(t).update, where);

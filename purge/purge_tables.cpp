@@ -266,7 +266,7 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
 
     // The grid files are found through DPARadar itself: a qualified name of the radar table
     // would have its rows deleted while their files stay.
-    const char* dot = std::strchr(row.table_name, '.');
+    const char* dot = std::strrchr(row.table_name, '.');
     if (dot != nullptr && std::strcmp(dot + 1, "dparadar") == 0) {
         std::printf(
             "Skipping PurgeDynData row: \"%s\" names the radar table with a schema; list it as "

@@ -383,6 +383,23 @@ check_same() {
   fi
 }
 
+# Times the limit of retention $1 with formulations $2 (obs text event) over BENCH_RUNS fresh
+# copies, reported as $3; its script goes to $4.sql and one line per run to $4.runs.
+time_limit() {
+  local mode=$1 formulations=$2 what=$3 base=$4 i r
+  clone bench_run
+  limit_sql bench_run "$mode" "$formulations" >"$base.sql"
+  : >"$base.runs"
+  for i in $(seq "$runs"); do
+    [ "$i" = 1 ] || clone bench_run
+    r=$(run_limit bench_run "$base.sql")
+    check_same "$what run $i" bench_run "$mode"
+    echo "   $what run $i: wall files obs text event = $r"
+    echo "$r" >>"$base.runs"
+    drop bench_run
+  done
+}
+
 make_template
 
 # Per-round-trip cost of the connection: a trivial statement, many times, one session.
@@ -416,17 +433,7 @@ for mode in host backup; do
   done
   if [ "$trials" = 1 ]; then
     for f in 1 2 3; do
-      clone bench_run
-      limit_sql bench_run "$mode" "$f $f $f" >"$work/limit_${mode}_$f$f$f.sql"
-      : >"$work/limit_${mode}_$f.runs"
-      for i in $(seq "$runs"); do
-        [ "$i" = 1 ] || clone bench_run
-        r=$(run_limit bench_run "$work/limit_${mode}_$f$f$f.sql")
-        check_same "limit formulation $f run $i" bench_run "$mode"
-        echo "   formulation $f run $i: wall files obs text event = $r"
-        echo "$r" >>"$work/limit_${mode}_$f.runs"
-        drop bench_run
-      done
+      time_limit "$mode" "$f $f $f" "formulation $f" "$work/limit_${mode}_$f"
     done
     # Fastest formulation per rule by the median of its runs.
     pick() {
@@ -442,17 +449,7 @@ for mode in host backup; do
     best[$mode]="$(pick 3) $(pick 4) $(pick 5)"
     echo "   fastest formulations (obs text event): ${best[$mode]}"
   fi
-  clone bench_run
-  limit_sql bench_run "$mode" "${best[$mode]}" >"$work/limit_$mode.sql"
-  : >"$work/limit_$mode.runs"
-  for i in $(seq "$runs"); do
-    [ "$i" = 1 ] || clone bench_run
-    r=$(run_limit bench_run "$work/limit_$mode.sql")
-    check_same "limit run $i" bench_run "$mode"
-    echo "   limit run $i: wall files obs text event = $r"
-    echo "$r" >>"$work/limit_$mode.runs"
-    drop bench_run
-  done
+  time_limit "$mode" "${best[$mode]}" "limit" "$work/limit_$mode"
   clone bench_count
   c=$(count_statements bench_count "$mode")
   check_same "trevane counting run" bench_count "$mode"
