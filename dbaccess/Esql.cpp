@@ -30,7 +30,7 @@ void clearArea() {
 
 namespace detail {
 
-std::string numberPlaceholders(std::string_view text) {
+std::string number_placeholders(std::string_view text) {
     std::string out;
     out.reserve(text.size() + 16);
     int next = 1;
@@ -54,7 +54,7 @@ std::string numberPlaceholders(std::string_view text) {
     return out;
 }
 
-Result lastResult() {
+Result last_result() {
     const sqlca_t& ca = area();
     Result r;
     r.code = ca.sqlcode;
@@ -72,7 +72,7 @@ Result lastResult() {
     return r;
 }
 
-const std::string* preparedText(const char* name, int line) {
+const std::string* prepared_text(const char* name, int line) {
     const auto& statements = preparedStatements();
     const auto found = statements.find(name);
     if (found == statements.end()) {
@@ -87,7 +87,29 @@ const std::string* preparedText(const char* name, int line) {
 
 }  // namespace detail
 
-std::string quoteDoubled(std::string_view value) {
+TextFit settle_text(char* buf, std::size_t size, int ind, std::size_t field_size, Trim trim) {
+    if (size == 0) {
+        return TextFit::TooLong;
+    }
+    const bool cut = ind > 0 || std::memchr(buf, '\0', size) == nullptr;
+    buf[size - 1] = '\0';
+    if (ind < 0) {
+        buf[0] = '\0';
+        return TextFit::Null;
+    }
+    if (cut) {
+        return TextFit::TooLong;
+    }
+    std::size_t n = std::strlen(buf);
+    if (trim == Trim::TrailingBlanks) {
+        while (n > 0 && buf[n - 1] == ' ') {
+            buf[--n] = '\0';
+        }
+    }
+    return n < field_size ? TextFit::Fits : TextFit::TooLong;
+}
+
+std::string quote_doubled(std::string_view value) {
     std::string out;
     out.reserve(value.size() + 2);
     for (const char c : value) {
@@ -102,13 +124,13 @@ std::string quoteDoubled(std::string_view value) {
 Result connect(const char* target, Where where) {
     ECPGconnect(static_cast<int>(where.line()), kInformixCompat, target, nullptr, nullptr, nullptr,
                 1);
-    return detail::lastResult();
+    return detail::last_result();
 }
 
 Result disconnect(Where where) {
     ECPGdisconnect(static_cast<int>(where.line()), "CURRENT");
     preparedStatements().clear();
-    return detail::lastResult();
+    return detail::last_result();
 }
 
 Result prepare(const char* name, const char* text, Where where) {
@@ -120,10 +142,10 @@ Result prepare(const char* name, const char* text, Where where) {
     }
     preparedStatements().insert_or_assign(name, text);
     clearArea();
-    return detail::lastResult();
+    return detail::last_result();
 }
 
-Result executeImmediate(const char* text, Where where) {
+Result execute_immediate(const char* text, Where where) {
     return exec(text, none, none, {}, where);
 }
 
@@ -135,7 +157,7 @@ Result raise(long code, const char* state, const char* message) {
                   static_cast<int>(sizeof ca.sqlerrm.sqlerrmc - 1), message);
     ca.sqlerrm.sqlerrml = static_cast<int>(std::strlen(ca.sqlerrm.sqlerrmc));
     ca.sqlerrd[2] = 0;
-    return detail::lastResult();
+    return detail::last_result();
 }
 
 Cursor::Cursor(std::string_view declare) : declare_(declare) {
@@ -163,9 +185,9 @@ Result Cursor::declare(const char* text, Where where) {
 }
 
 Result Cursor::open(const char* preparedName, Where where) {
-    const std::string* text = detail::preparedText(preparedName, static_cast<int>(where.line()));
+    const std::string* text = detail::prepared_text(preparedName, static_cast<int>(where.line()));
     if (text == nullptr) {
-        return detail::lastResult();
+        return detail::last_result();
     }
     // The final "?" of the declare text stands for the prepared text.
     std::string statement = declare_;

@@ -19,6 +19,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstring>
 #include <source_location>
 #include <string>
 #include <string_view>
@@ -52,7 +53,7 @@ struct Result {
     std::string message;      // the runtime's message; empty on success
 
     bool failed() const { return code < 0; }
-    bool noRow() const { return code == ECPG_NOT_FOUND; }
+    bool no_row() const { return code == ECPG_NOT_FOUND; }
 };
 
 // One host variable in the shape the runtime reads it: value then indicator.
@@ -62,11 +63,11 @@ struct HostVar {
     long varcharsize;
     long arrsize;
     long offset;
-    ECPGttype indType;
-    void* indValue;
-    long indVarcharsize;
-    long indArrsize;
-    long indOffset;
+    ECPGttype ind_type;
+    void* ind_value;
+    long ind_varcharsize;
+    long ind_arrsize;
+    long ind_offset;
 };
 
 // timestamp and date are both `long` to the compiler; these say which one is meant.
@@ -144,11 +145,11 @@ inline HostVar var(DateRef r) {
 // Adds an indicator (negative for SQL null, positive the length of a cut text) to a host
 // variable.
 inline HostVar indicated(HostVar h, int& ind) {
-    h.indType = ECPGt_int;
-    h.indValue = &ind;
-    h.indVarcharsize = 1;
-    h.indArrsize = 1;
-    h.indOffset = sizeof(int);
+    h.ind_type = ECPGt_int;
+    h.ind_value = &ind;
+    h.ind_varcharsize = 1;
+    h.ind_arrsize = 1;
+    h.ind_offset = sizeof(int);
     return h;
 }
 
@@ -157,6 +158,77 @@ template <class T>
 HostVar var(T&& v, int& ind) {
     return indicated(var(std::forward<T>(v)), ind);
 }
+
+// ---- Fixed-width texts fetched whole ----
+//
+// A text column is fetched into a buffer wider than any field, with an indicator, and only then
+// fitted to its field: so a value is always terminated, a char(n) value padded with blanks still
+// fits when its blanks are dropped, and a value longer than its field is told apart instead of
+// being cut into another name.
+
+// Room for a fetched text: 256 characters and the terminator. A longer value arrives cut, and its
+// indicator says so.
+inline constexpr std::size_t kTextFetchSize = 257;
+
+// Whether trailing blanks of a fetched text are dropped before it is fitted to its field.
+enum class Trim : bool { Keep = false, TrailingBlanks = true };
+
+// How a fetched text fits its field.
+enum class TextFit { Fits, Null, TooLong };
+
+// Settles the text fetched into `buf` (`size` bytes, indicator `ind`) for a field of `field_size`
+// bytes (at most field_size - 1 characters): terminates it, drops trailing blanks when asked,
+// and tells whether what is left fits. A value the indicator reports cut is TooLong.
+TextFit settle_text(char* buf, std::size_t size, int ind, std::size_t field_size, Trim trim);
+
+// One text column of a fetch whose field holds N bytes (N - 1 characters). Bind var() in the
+// fetch, then read fit(), then the value.
+template <std::size_t N>
+class FixedText {
+    static_assert(N >= 1 && N < kTextFetchSize, "a field must be narrower than the fetch buffer");
+
+   public:
+    explicit FixedText(Trim trim = Trim::Keep) : trim_(trim) {}
+
+    // The host variable to fetch into; clears the previous value.
+    HostVar var() {
+        buf_[0] = '\0';
+        ind_ = 0;
+        settled_ = false;
+        return indicated(raw(ECPGt_char, buf_, sizeof buf_), ind_);
+    }
+    // How the fetched value fits the field (a null fits, as the empty text).
+    TextFit fit() {
+        if (!settled_) {
+            fit_ = settle_text(buf_, sizeof buf_, ind_, N, trim_);
+            settled_ = true;
+        }
+        return fit_;
+    }
+    bool fits() { return fit() != TextFit::TooLong; }
+    // The value, terminated; when it is too long, its first 256 characters, for a message only.
+    const char* c_str() {
+        fit();
+        return buf_;
+    }
+    // Copies the value into a field of N bytes; false, leaving the field empty, when it is too
+    // long.
+    bool copy_to(char (&field)[N]) {
+        if (!fits()) {
+            field[0] = '\0';
+            return false;
+        }
+        std::memcpy(field, buf_, std::strlen(buf_) + 1);
+        return true;
+    }
+
+   private:
+    char buf_[kTextFetchSize] = "";
+    int ind_ = 0;
+    Trim trim_;
+    TextFit fit_ = TextFit::Fits;
+    bool settled_ = false;
+};
 
 inline HostVar to_host(HostVar h) {
     return h;
@@ -175,14 +247,14 @@ auto vars(V&&... v) {
 inline constexpr std::array<HostVar, 0> none{};
 
 struct Options {
-    bool forceIndicator = true;  // a null into a variable without indicator is an error (-213)
+    bool force_indicator = true;  // a null into a variable without indicator is an error (-213)
 };
 
 namespace detail {
 
 // The text of a statement as the server takes it: every "?" place (outside quoted literals)
 // numbered as $1, $2, ... when the statement has input variables.
-std::string numberPlaceholders(std::string_view text);
+std::string number_placeholders(std::string_view text);
 
 template <std::size_t K, std::size_t N>
 auto arg(const std::array<HostVar, N>& v) {
@@ -199,37 +271,37 @@ auto arg(const std::array<HostVar, N>& v) {
     } else if constexpr (K % 10 == 4) {
         return h.offset;
     } else if constexpr (K % 10 == 5) {
-        return h.indType;
+        return h.ind_type;
     } else if constexpr (K % 10 == 6) {
-        return static_cast<char*>(h.indValue);
+        return static_cast<char*>(h.ind_value);
     } else if constexpr (K % 10 == 7) {
-        return h.indVarcharsize;
+        return h.ind_varcharsize;
     } else if constexpr (K % 10 == 8) {
-        return h.indArrsize;
+        return h.ind_arrsize;
     } else {
-        return h.indOffset;
+        return h.ind_offset;
     }
 }
 
 // The outcome the runtime left in its communication area.
-Result lastResult();
+Result last_result();
 
 template <std::size_t NI, std::size_t NO, std::size_t... I, std::size_t... J>
 Result run(const char* text, const std::array<HostVar, NI>& in, const std::array<HostVar, NO>& out,
            Options opt, int line, std::index_sequence<I...>, std::index_sequence<J...>) {
     std::string numbered;
     if constexpr (NI > 0) {
-        numbered = numberPlaceholders(text);
+        numbered = number_placeholders(text);
         text = numbered.c_str();
     }
-    ECPGdo(line, kInformixCompat, opt.forceIndicator ? 1 : 0, nullptr, false, ECPGst_normal, text,
+    ECPGdo(line, kInformixCompat, opt.force_indicator ? 1 : 0, nullptr, false, ECPGst_normal, text,
            arg<I>(in)..., ECPGt_EOIT, arg<J>(out)..., ECPGt_EORT);
-    return lastResult();
+    return last_result();
 }
 
 // The text recorded under a prepared name, or null after recording the runtime's failure for
 // a name that was never prepared.
-const std::string* preparedText(const char* name, int line);
+const std::string* prepared_text(const char* name, int line);
 
 }  // namespace detail
 
@@ -244,7 +316,7 @@ Result exec(const char* text, const std::array<HostVar, NI>& in = {},
 }
 
 // Runs a text at once, without host variables.
-Result executeImmediate(const char* text, Where where = Where::current());
+Result execute_immediate(const char* text, Where where = Where::current());
 
 // Records `text` under the statement name `name`, replacing an earlier one; nothing is sent.
 Result prepare(const char* name, const char* text, Where where = Where::current());
@@ -255,9 +327,9 @@ template <std::size_t NI = 0, std::size_t NO = 0>
 Result execute(const char* name, const std::array<HostVar, NI>& in = {},
                const std::array<HostVar, NO>& out = {}, Options opt = {},
                Where where = Where::current()) {
-    const std::string* text = detail::preparedText(name, static_cast<int>(where.line()));
+    const std::string* text = detail::prepared_text(name, static_cast<int>(where.line()));
     if (text == nullptr) {
-        return detail::lastResult();
+        return detail::last_result();
     }
     return exec(text->c_str(), in, out, opt, where);
 }
@@ -278,7 +350,7 @@ inline sqlca_t& area() {
 
 // A value made fit to stand between single quotes in a statement: every quote doubled, so
 // that O'HARE matches itself and no value can end the literal early.
-std::string quoteDoubled(std::string_view value);
+std::string quote_doubled(std::string_view value);
 
 // A named cursor WITH HOLD. It opens over a prepared statement (or over the complete text of its
 // declare statement), fetches into host variables and closes with a status; one still open when
@@ -308,7 +380,7 @@ class Cursor {
     Result close(Where where = Where::current());
 
     const std::string& name() const { return name_; }
-    bool isOpen() const { return open_; }
+    bool is_open() const { return open_; }
 
    private:
     Result declare(const char* text, Where where);

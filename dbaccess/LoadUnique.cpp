@@ -102,7 +102,7 @@ DistinctValue* LoadUnique(const char* field, const char* table, const char* wher
 
     char value[kFetchSize];
     const auto out = esql::vars(value);
-    const esql::Options lenient{.forceIndicator = false};
+    const esql::Options lenient{.force_indicator = false};
     dbaccess::detail::RecordList<DistinctValue> result;
     int values = 0;
     for (;;) {

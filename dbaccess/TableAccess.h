@@ -551,7 +551,7 @@ int remove(const T& t, ModuleState& st, const char* where) {
     char stmt[kStatementSize];
     esql::Result r = detail::compose(stmt, sizeof stmt, texts(t).remove, where);
     if (!r.failed()) {
-        r = esql::executeImmediate(stmt);
+        r = esql::execute_immediate(stmt);
     }
     if (r.failed()) {
         detail::fail(st, r, "Delete", t.name, "Execute Immediate");
@@ -588,7 +588,7 @@ void keyCondition(const T& t, const typename T::Record& rec, char* out,
             detail::append(out, size, used, text.data(), text.size());
         } else {
             const char* s = static_cast<const char*>(field);
-            const std::string quoted = esql::quoteDoubled(std::string_view(s, strnlen(s, c.width)));
+            const std::string quoted = esql::quote_doubled(std::string_view(s, strnlen(s, c.width)));
             detail::append(out, size, used, quoted.data(), quoted.size());
         }
         detail::append(out, size, used, "' ", 2);

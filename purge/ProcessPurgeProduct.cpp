@@ -39,7 +39,7 @@ long count_would_delete(const std::string& deleteText) {
 
 // Handles one product; false when the pass must end.
 bool purge_product(const char* product_id, int num_versions) {
-    const std::string id = esql::quoteDoubled(product_id);
+    const std::string id = esql::quote_doubled(product_id);
     Statement stmt;
 
     if (!stmt.format("SELECT product_id, producttime, postingtime FROM TextProduct WHERE "
@@ -112,7 +112,7 @@ bool purge_product(const char* product_id, int num_versions) {
             stmt.format(
                 "DELETE FROM TextProduct WHERE product_id = '%s' AND producttime < '%s' "
                 "AND postingtime < '%s';",
-                esql::quoteDoubled(version_id).c_str(), producttime_text, postingtime_text);
+                esql::quote_doubled(version_id).c_str(), producttime_text, postingtime_text);
         }
 
         if (purge_preview()) {
@@ -121,7 +121,7 @@ bool purge_product(const char* product_id, int num_versions) {
             std::printf("    (preview: %ld versions would be deleted)\n", would_delete);
             note_product_versions_deleted(would_delete);
         } else {
-            r = esql::executeImmediate(stmt.c_str());
+            r = esql::execute_immediate(stmt.c_str());
             std::printf("    %s\n", stmt.c_str());
             // A delete that finds nothing older than the boundary is no failure.
             if (r.failed()) {
@@ -171,7 +171,7 @@ void ProcessPurgeProduct() {
         timestamp postingtime = 0;
         r = products.fetch(
             esql::vars(product_id, num_versions, esql::ts(producttime), esql::ts(postingtime)));
-        if (r.noRow()) {
+        if (r.no_row()) {
             return;
         }
         if (r.code != 0) {

@@ -55,8 +55,8 @@ std::string latest_producttime(const Combination& c) {
     std::snprintf(where, sizeof where,
                   " WHERE producttime =  (SELECT MAX(producttime) from VTECevent WHERE  "
                   "geoid='%s'  AND office_id = '%s' AND  phenom='%s' AND signif='%s') ",
-                  esql::quoteDoubled(c.geoid).c_str(), esql::quoteDoubled(c.office_id).c_str(),
-                  esql::quoteDoubled(c.phenom).c_str(), esql::quoteDoubled(c.signif).c_str());
+                  esql::quote_doubled(c.geoid).c_str(), esql::quote_doubled(c.office_id).c_str(),
+                  esql::quote_doubled(c.phenom).c_str(), esql::quote_doubled(c.signif).c_str());
     VTECevent* head = GetVTECevent(where);
     if (head == nullptr) {
         return "1970-01-01 00:00:00";
@@ -135,8 +135,8 @@ void PurgeVTECevent() {
         std::snprintf(where, sizeof where,
                       " WHERE geoid='%s' AND office_id = '%s'  AND phenom='%s' AND signif='%s' AND "
                       "producttime < '%s' AND producttime != '%s' ",
-                      esql::quoteDoubled(c.geoid).c_str(), esql::quoteDoubled(c.office_id).c_str(),
-                      esql::quoteDoubled(c.phenom).c_str(), esql::quoteDoubled(c.signif).c_str(),
+                      esql::quote_doubled(c.geoid).c_str(), esql::quote_doubled(c.office_id).c_str(),
+                      esql::quote_doubled(c.phenom).c_str(), esql::quote_doubled(c.signif).c_str(),
                       cutoff_text.get(), latest.c_str());
 
         std::printf(" For %s:%s:%s:%s: last producttime= %s\n", c.geoid, c.office_id, c.phenom,

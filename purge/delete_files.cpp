@@ -58,7 +58,7 @@ void delete_files(const char* table, const char* cutoff) {
         return;
     }
     const std::string where =
-        " WHERE obstime < '" + esql::quoteDoubled(cutoff) + "' AND maxvald > 0.0 ";
+        " WHERE obstime < '" + esql::quote_doubled(cutoff) + "' AND maxvald > 0.0 ";
     std::vector<bool> cut;
     DPARadar* head = GetDPARadarWithCutNames(where.c_str(), cut);
     if (head == nullptr) {

@@ -15,5 +15,5 @@ void set_purge_preview(bool on) {
 }
 
 esql::Result make_session_read_only() {
-    return esql::executeImmediate("SET default_transaction_read_only = on");
+    return esql::execute_immediate("SET default_transaction_read_only = on");
 }

@@ -105,7 +105,7 @@ CutoffStatus compute_cutoff(timestamp now, int hours, CutoffKind kind, Cutoff& o
 
 // " column < 'cutoff' ": the condition that selects the expired rows.
 std::string time_clause(const char* column, const Cutoff& cutoff) {
-    return " " + std::string(column) + " < '" + esql::quoteDoubled(cutoff.text) + "' ";
+    return " " + std::string(column) + " < '" + esql::quote_doubled(cutoff.text) + "' ";
 }
 
 // A name that can stand in a statement as it is: letters, digits, '_' and '$', not starting
@@ -190,7 +190,7 @@ long delete_by_station(const char* table, const std::string& host_clause,
         }
         const std::string& clause =
             std::strcmp(station_hsa, office_hsa) == 0 ? host_clause : backup_clause;
-        const std::string condition = "lid = '" + esql::quoteDoubled(lid) + "' AND " + clause + " ";
+        const std::string condition = "lid = '" + esql::quote_doubled(lid) + "' AND " + clause + " ";
         const DeleteOutcome outcome = delete_where(table, condition, true);
         if (outcome.failed) {
             note_table_failed(table);
@@ -336,7 +336,7 @@ StepResult purge_tables(RunState& run) {
         PurgeDynRow row{};
         r = cursor.fetch(esql::vars(row.table_name, row.time_column_name, row.num_hours_host,
                                     row.num_hours_backup));
-        if (r.noRow()) {
+        if (r.no_row()) {
             break;
         }
         if (r.code != 0) {

@@ -64,11 +64,42 @@ TEST_F(EsqlTest, ACursorLeftOnAnEarlyReturnIsClosed) {
     // explicit close is final.
     esql::Cursor cursor("declare t_cur  cursor with hold for ?");
     EXPECT_EQ(cursor.open("t_never").code, ECPG_INVALID_STMT);
-    EXPECT_FALSE(cursor.isOpen());
+    EXPECT_FALSE(cursor.is_open());
     ASSERT_EQ(cursor.open("t_admin").code, 0);
     EXPECT_EQ(cursor.close().code, 0);
-    EXPECT_FALSE(cursor.isOpen());
+    EXPECT_FALSE(cursor.is_open());
     EXPECT_EQ(cursor.close().state, std::string("34000"));  // closing twice: no such cursor
+}
+
+// Texts fetched whole and fitted to a field of 9 bytes (8 characters): padded char(n) values fit
+// once their blanks go, a value of exactly the field's characters fits, and one character more is
+// too long, whether it arrives cut or whole.
+TEST_F(EsqlTest, FixedTextFitsPaddedValuesAndTellsOverLongOnes) {
+    struct Case {
+        const char* expression;
+        esql::Trim trim;
+        esql::TextFit fit;
+        const char* value;
+    } const cases[] = {
+        {"'ABC'::char(8)", esql::Trim::TrailingBlanks, esql::TextFit::Fits, "ABC"},
+        {"'ABC'::char(40)", esql::Trim::TrailingBlanks, esql::TextFit::Fits, "ABC"},
+        {"'ABC'::char(40)", esql::Trim::Keep, esql::TextFit::TooLong, ""},
+        {"'ABC'::char(8)", esql::Trim::Keep, esql::TextFit::Fits, "ABC     "},
+        {"'ABCDEFGH'::varchar", esql::Trim::Keep, esql::TextFit::Fits, "ABCDEFGH"},
+        {"'ABCDEFGHI'::varchar", esql::Trim::TrailingBlanks, esql::TextFit::TooLong, ""},
+        {"repeat('x', 300)", esql::Trim::TrailingBlanks, esql::TextFit::TooLong, ""},
+        {"NULL::char(8)", esql::Trim::TrailingBlanks, esql::TextFit::Null, ""},
+    };
+    for (const Case& c : cases) {
+        esql::FixedText<9> text(c.trim);
+        const std::string query = std::string("SELECT ") + c.expression;
+        ASSERT_EQ(esql::exec(query.c_str(), esql::none, esql::vars(text.var())).code, 0)
+            << c.expression;
+        EXPECT_EQ(text.fit(), c.fit) << c.expression;
+        char field[9] = "old";
+        EXPECT_EQ(text.copy_to(field), c.fit != esql::TextFit::TooLong) << c.expression;
+        EXPECT_STREQ(field, c.value) << c.expression;
+    }
 }
 
 }  // namespace

@@ -139,7 +139,7 @@ TEST_F(LoadUniqueTest, CursorThatCannotBeOpenedGivesFourLines) {
                        " table=Admin:where=ORDER BY hsa:sqlstmt= SELECT DISTINCT hsa FROM Admin "
                        "ORDER BY hsa \n");
 
-    esql::executeImmediate("close selectcur");
+    esql::execute_immediate("close selectcur");
     DistinctValue* first = LoadUnique("hsa", "Admin", "ORDER BY hsa", &count);
     EXPECT_EQ(count, 1);
     FreeUnique(first);
