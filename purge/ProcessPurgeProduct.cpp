@@ -94,16 +94,25 @@ bool purge_product(const char* product_id, int num_versions) {
         if (num_versions <= 0) {
             stmt.format("DELETE FROM TextProduct WHERE product_id = '%s';", id.c_str());
         } else {
-            char version_id[11] = "";
+            esql::FixedText<11> fetched_id(esql::Trim::TrailingBlanks);
             timestamp producttime = 0;
             timestamp postingtime = 0;
             for (int i = 0; i < num_versions; ++i) {
                 r = versions.fetch(
-                    esql::vars(version_id, esql::ts(producttime), esql::ts(postingtime)));
+                    esql::vars(fetched_id.var(), esql::ts(producttime), esql::ts(postingtime)));
                 if (r.code != 0) {
                     std::printf("ERROR - Can't FETCH TextProduct record (%s)\n", r.state);
                     return false;
                 }
+            }
+            char version_id[11] = "";
+            if (!fetched_id.copy_to(version_id)) {
+                // A cut id would delete the versions of another product.
+                std::printf("Product %s left alone: its TextProduct id %s is longer than %zu "
+                            "characters\n",
+                            product_id, fetched_id.c_str(), sizeof version_id - 1);
+                note_key_left_alone("products");
+                return true;
             }
             char producttime_text[64];
             char postingtime_text[64];
@@ -165,18 +174,27 @@ void ProcessPurgeProduct() {
     }
 
     for (;;) {
-        char product_id[11] = "";
+        // A char(n) id comes padded with blanks; the product's name is without them.
+        esql::FixedText<11> fetched_id(esql::Trim::TrailingBlanks);
         int num_versions = 0;
         timestamp producttime = 0;
         timestamp postingtime = 0;
-        r = products.fetch(
-            esql::vars(product_id, num_versions, esql::ts(producttime), esql::ts(postingtime)));
+        r = products.fetch(esql::vars(fetched_id.var(), num_versions, esql::ts(producttime),
+                                      esql::ts(postingtime)));
         if (r.no_row()) {
             return;
         }
         if (r.code != 0) {
             std::printf("ERROR - Can't FETCH PurgeProduct record (%s)\n", r.state);
             return;
+        }
+        char product_id[11] = "";
+        if (!fetched_id.copy_to(product_id)) {
+            // Cut to the field, it would name another product.
+            std::printf("Product %s left alone: its product_id is longer than %zu characters\n",
+                        fetched_id.c_str(), sizeof product_id - 1);
+            note_key_left_alone("products");
+            continue;
         }
         if (!purge_product(product_id, num_versions)) {
             return;

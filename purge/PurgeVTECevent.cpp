@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <string>
@@ -23,10 +24,10 @@ namespace {
 
 constexpr int kRetentionDays = 30;
 
-struct FreeWithStd {
-    void operator()(void* p) const { std::free(p); }
+struct FreeLibText {
+    void operator()(char* p) const { PGTYPESchar_free(p); }
 };
-using LibText = std::unique_ptr<char, FreeWithStd>;
+using LibText = std::unique_ptr<char, FreeLibText>;
 
 // The current UTC time in asctime form, newline included.
 std::string utc_asctime() {
@@ -39,7 +40,7 @@ std::string utc_asctime() {
     return buf;
 }
 
-// Keys of one combination, each cut to its column's width.
+// Keys of one combination, each at most its column's width.
 struct Combination {
     char geoid[25];
     char office_id[6];
@@ -47,10 +48,29 @@ struct Combination {
     char signif[2];
 };
 
+// Copies `value` into a key field; false when it is longer than the field holds. A key cut to
+// its width would name another combination.
+template <std::size_t N>
+bool copy_key(const char* value, char (&key)[N]) {
+    const std::size_t n = std::strlen(value);
+    if (n >= N) {
+        return false;
+    }
+    std::memcpy(key, value, n + 1);
+    return true;
+}
+
+// The latest producttime of a combination, or why it could not be read.
+struct Latest {
+    std::string text;       // empty when the lookup failed
+    std::string state;      // SQLSTATE of a failed lookup
+};
+
 // The combination's latest producttime as text at full precision, so the exclusion matches the
 // latest row even when its time carries a fraction of a second; 1970-01-01 00:00:00 when the
-// combination has no row.
-std::string latest_producttime(const Combination& c) {
+// combination has no row. A failed lookup gives no text: without it the delete would take the
+// newest event too.
+Latest latest_producttime(const Combination& c) {
     char where[512];
     std::snprintf(where, sizeof where,
                   " WHERE producttime =  (SELECT MAX(producttime) from VTECevent WHERE  "
@@ -59,13 +79,17 @@ std::string latest_producttime(const Combination& c) {
                   esql::quote_doubled(c.phenom).c_str(), esql::quote_doubled(c.signif).c_str());
     VTECevent* head = GetVTECevent(where);
     if (head == nullptr) {
-        return "1970-01-01 00:00:00";
+        const DbStatus& status = *GetVTECeventDbStatus();
+        if (status.sqlCode < 0) {
+            return {"", status.sqlState};
+        }
+        return {"1970-01-01 00:00:00", ""};
     }
     timestamp latest = head->producttime;
     FreeVTECevent(head);
     char text[64];
     dttoasc(&latest, text);
-    return text;
+    return {text, ""};
 }
 
 // Counts the rows a delete would remove, for a preview.
@@ -103,13 +127,27 @@ void PurgeVTECevent() {
             continue;
         }
         Combination c{};
-        std::snprintf(c.geoid, sizeof c.geoid, "%s", fields[0]);
-        std::snprintf(c.office_id, sizeof c.office_id, "%s", fields[1]);
-        std::snprintf(c.phenom, sizeof c.phenom, "%s", fields[2]);
-        std::snprintf(c.signif, sizeof c.signif, "%s", fields[3]);
+        const bool fits = copy_key(fields[0], c.geoid) && copy_key(fields[1], c.office_id) &&
+                          copy_key(fields[2], c.phenom) && copy_key(fields[3], c.signif);
+        if (!fits) {
+            std::printf("  Combination %s:%s:%s:%s left alone: a key is longer than its field\n",
+                        fields[0], fields[1], fields[2], fields[3]);
+            note_key_left_alone("events");
+            FreeParseUnique(fields);
+            continue;
+        }
         FreeParseUnique(fields);
 
-        const std::string latest = latest_producttime(c);
+        const Latest found = latest_producttime(c);
+        if (found.text.empty()) {
+            std::printf(
+                "  Combination %s:%s:%s:%s left alone: PostgreSQL error %s reading its latest "
+                "producttime\n",
+                c.geoid, c.office_id, c.phenom, c.signif, found.state.c_str());
+            note_key_left_alone("events");
+            continue;
+        }
+        const std::string& latest = found.text;
 
         timestamp now = 0;
         PGTYPEStimestamp_current(&now);

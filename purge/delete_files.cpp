@@ -35,6 +35,12 @@ void delete_file(const char* directory, const char* filename, const char* where,
     if (cut) {
         // What is left of a cut name may name another file.
         report_failure(path, "(name longer than its field; left alone)", where);
+        note_key_left_alone("grid_files");
+        return;
+    }
+    if (filename[0] == '\0') {
+        // No name: the path names the directory itself, which is never removed.
+        report_failure(path, "", where);
         return;
     }
     if (unsafe_file_name(filename)) {
@@ -73,6 +79,9 @@ void delete_files(const char* table, const char* cutoff) {
     get_apps_defaults(request, &len, directory, &len);
     if (directory[0] == '\0') {
         std::printf("Radar grid files are not removed: the token dpa_grid_dir is not set.\n");
+        for (int i = 0; i < count; ++i) {
+            note_grid_file_not_removed();
+        }
         FreeDPARadar(head);
         return;
     }

@@ -23,9 +23,11 @@ static_assert(sizeof(Station) == 13);
 int first = 1;
 int nloc = 0;
 std::vector<Station> ptloc;
+bool read_failed = false;  // the load failed on a statement, not on an empty table
 
 void load_stations(int* status, char* hsa) {
     Location* head = GetLocation(" ORDER BY lid ");
+    read_failed = head == nullptr && GetLocationDbStatus()->sqlCode < 0;
     nloc = head ? ListCount(&head->list) : 0;
     ptloc.assign(static_cast<std::size_t>(nloc), Station{});
     if (head == nullptr) {
@@ -68,8 +70,13 @@ void get_location_hsa(char* lid, char* hsa, int* status) {
     std::snprintf(hsa, 4, "%s", found ? found->hsa : "   ");
 }
 
+bool location_table_read_failed() {
+    return read_failed;
+}
+
 void free_location_hsa_table() {
     std::vector<Station>().swap(ptloc);
     nloc = 0;
     first = 1;
+    read_failed = false;
 }

@@ -9,5 +9,9 @@ inline constexpr int kLocationTableNotLoaded = 98;
 // when the station table could not be loaded at this call. Location is read once per run.
 void get_location_hsa(char* lid, char* hsa, int* status);
 
+// True when the station table could not be loaded because reading Location failed (not because
+// it is empty): no station can then be told to be the office's own or another's.
+bool location_table_read_failed();
+
 // Releases the station table; the next lookup loads Location again.
 void free_location_hsa_table();

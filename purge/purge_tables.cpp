@@ -27,18 +27,19 @@
 
 namespace {
 
-// One PurgeDynData row as fetched; the names carry at most 19 and 14 characters.
+// One PurgeDynData row as fetched; the names carry at most 19 and 14 characters once their
+// trailing blanks are dropped (a char(n) column pads them).
 struct PurgeDynRow {
-    char table_name[20];
-    char time_column_name[15];
-    int num_hours_host;
-    int num_hours_backup;
+    esql::FixedText<20> table_name{esql::Trim::TrailingBlanks};
+    esql::FixedText<15> time_column_name{esql::Trim::TrailingBlanks};
+    int num_hours_host = 0;
+    int num_hours_backup = 0;
 };
 
-struct FreeWithStd {
-    void operator()(void* p) const { std::free(p); }
+struct FreeLibText {
+    void operator()(char* p) const { PGTYPESchar_free(p); }
 };
-using LibText = std::unique_ptr<char, FreeWithStd>;
+using LibText = std::unique_ptr<char, FreeLibText>;
 
 // A cutoff timestamp and its text, as it goes into the statements and the report.
 struct Cutoff {
@@ -169,28 +170,61 @@ DeleteOutcome delete_where(const char* table, const std::string& condition, bool
     return outcome;
 }
 
+// The clauses of one table's station-by-station delete.
+struct StationClauses {
+    const std::string& host;    // the office's own stations
+    const std::string& backup;  // every other station
+    const std::string& safest;  // the earlier cutoff of the two, when stations can't be told apart
+};
+
+// A text without its trailing blanks: a char(n) column pads its values.
+std::string_view without_trailing_blanks(std::string_view text) {
+    const std::size_t end = text.find_last_not_of(' ');
+    return end == std::string_view::npos ? std::string_view() : text.substr(0, end + 1);
+}
+
 // Deletes a table station by station: stations of the office lose rows older than the host
-// cutoff, every other station rows older than the backup cutoff.
-long delete_by_station(const char* table, const std::string& host_clause,
-                       const std::string& backup_clause, const char* office_hsa) {
+// cutoff, every other station rows older than the backup cutoff. A station whose lid does not
+// fit is left alone; when the station table could not be read, every station keeps its rows
+// back to the earlier cutoff.
+long delete_by_station(const char* table, const StationClauses& clauses, const char* office_hsa) {
     int count = 0;
     DistinctValue* stations = LoadUnique("lid", table, "ORDER BY lid", &count);
     long rows = 0;
     if (stations == nullptr) {
         return rows;
     }
+    const std::string_view office = without_trailing_blanks(office_hsa);
     for (Node* node = ListFirst(&stations->list); node != nullptr; node = ListNext(node)) {
-        char lid[9];
-        std::snprintf(lid, sizeof lid, "%.8s", reinterpret_cast<DistinctValue*>(node)->text);
+        const char* value = reinterpret_cast<DistinctValue*>(node)->text;
+        const std::string_view bare =
+            without_trailing_blanks({value, strnlen(value, sizeof DistinctValue::text)});
+        char lid[9] = "";
+        if (bare.size() >= sizeof lid) {
+            std::printf("Station %s of %s left alone: its lid is longer than %zu characters\n",
+                        value, table, sizeof lid - 1);
+            note_key_left_alone("tables");
+            continue;
+        }
+        bare.copy(lid, bare.size());
         char station_hsa[4] = "";
         int status = 0;
         get_location_hsa(lid, station_hsa, &status);
         if (status == kLocationTableNotLoaded) {
             std::printf("error attempting to setup linked list to get location.hsa value\n");
         }
-        const std::string& clause =
-            std::strcmp(station_hsa, office_hsa) == 0 ? host_clause : backup_clause;
-        const std::string condition = "lid = '" + esql::quote_doubled(lid) + "' AND " + clause + " ";
+        const std::string* clause = &clauses.backup;
+        if (location_table_read_failed()) {
+            if (status == kLocationTableNotLoaded) {
+                std::printf(
+                    "Location could not be read: every station keeps its rows back to the "
+                    "earlier of the host and backup cutoffs\n");
+            }
+            clause = &clauses.safest;
+        } else if (without_trailing_blanks(station_hsa) == office) {
+            clause = &clauses.host;
+        }
+        const std::string condition = "lid = '" + esql::quote_doubled(lid) + "' AND " + *clause + " ";
         const DeleteOutcome outcome = delete_where(table, condition, true);
         if (outcome.failed) {
             note_table_failed(table);
@@ -220,24 +254,28 @@ void print_header(int backup) {
 StepResult purge_one(RunState& run, PurgeDynRow& row) {
     run.tables_processed += 1;
 
-    // A name cut short by its fetch field would name another table or column.
-    if (std::memchr(row.table_name, '\0', sizeof row.table_name) == nullptr) {
+    // A name cut to its field would name another table or column.
+    char table_name[20];
+    char time_column_name[15];
+    if (!row.table_name.copy_to(table_name)) {
         std::printf("Skipping PurgeDynData row: table name %.*s... is longer than %zu characters\n",
-                    static_cast<int>(sizeof row.table_name - 1), row.table_name,
-                    sizeof row.table_name - 1);
+                    static_cast<int>(sizeof table_name - 1), row.table_name.c_str(),
+                    sizeof table_name - 1);
+        note_key_left_alone("tables");
         return StepResult::proceed();
     }
-    if (std::memchr(row.time_column_name, '\0', sizeof row.time_column_name) == nullptr) {
+    if (!row.time_column_name.copy_to(time_column_name)) {
         std::printf(
             "Skipping PurgeDynData row of %s: column name %.*s... is longer than %zu "
             "characters\n",
-            row.table_name, static_cast<int>(sizeof row.time_column_name - 1), row.time_column_name,
-            sizeof row.time_column_name - 1);
+            table_name, static_cast<int>(sizeof time_column_name - 1),
+            row.time_column_name.c_str(), sizeof time_column_name - 1);
+        note_key_left_alone("tables");
         return StepResult::proceed();
     }
 
-    lower_trim(row.time_column_name);
-    const bool date_column = std::strstr(row.time_column_name, "date") != nullptr;
+    lower_trim(time_column_name);
+    const bool date_column = std::strstr(time_column_name, "date") != nullptr;
 
     timestamp now = 0;
     timet_to_yearsec_dt(std::time(nullptr), &now);
@@ -252,56 +290,57 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
         return StepResult::exit_with(1);
     }
     const std::string backup_clause =
-        run.backup_retention ? time_clause(row.time_column_name, backup) : std::string();
-    const std::string host_clause = time_clause(row.time_column_name, host);
+        run.backup_retention ? time_clause(time_column_name, backup) : std::string();
+    const std::string host_clause = time_clause(time_column_name, host);
 
-    lower_trim(row.table_name);
-    if (!plain_identifier(row.table_name) || !plain_identifier(row.time_column_name)) {
+    lower_trim(table_name);
+    if (!plain_identifier(table_name) || !plain_identifier(time_column_name)) {
         std::printf(
             "Skipping PurgeDynData row: \"%s\" / \"%s\" is not a plain table and column "
             "name\n",
-            row.table_name, row.time_column_name);
+            table_name, time_column_name);
         return StepResult::proceed();
     }
 
     // The grid files are found through DPARadar itself: a qualified name of the radar table
     // would have its rows deleted while their files stay.
-    const char* dot = std::strrchr(row.table_name, '.');
+    const char* dot = std::strrchr(table_name, '.');
     if (dot != nullptr && std::strcmp(dot + 1, "dparadar") == 0) {
         std::printf(
             "Skipping PurgeDynData row: \"%s\" names the radar table with a schema; list it as "
             "dparadar\n",
-            row.table_name);
+            table_name);
         return StepResult::proceed();
     }
-    delete_files(row.table_name, host.text.c_str());
+    delete_files(table_name, host.text.c_str());
 
-    const int lid_count = lid_in_table(row.table_name);
+    const int lid_count = lid_in_table(table_name);
     long rows = 0;
     if (run.backup_retention && lid_count != 0) {
-        rows = delete_by_station(row.table_name, host_clause, backup_clause, run.office_hsa);
+        const std::string& safest = backup.value < host.value ? backup_clause : host_clause;
+        rows = delete_by_station(table_name, {host_clause, backup_clause, safest}, run.office_hsa);
     } else {
-        const DeleteOutcome outcome = delete_where(row.table_name, host_clause, false);
+        const DeleteOutcome outcome = delete_where(table_name, host_clause, false);
         if (outcome.failed) {
-            note_table_failed(row.table_name);
+            note_table_failed(table_name);
             return StepResult::proceed();
         }
         rows = outcome.rows;
     }
 
     if (run.backup_retention) {
-        std::printf(" %7ld  %-18s  %-12s  %-s  %-s\n", rows, row.table_name, row.time_column_name,
+        std::printf(" %7ld  %-18s  %-12s  %-s  %-s\n", rows, table_name, time_column_name,
                     host.text.c_str(), backup.text.c_str());
         if (lid_count == 0) {
             std::printf("          -- table does not have lid field - host cutoff value used\n");
         }
     } else {
-        std::printf(" %7ld  %-18s  %-12s  %-s\n", rows, row.table_name, row.time_column_name,
+        std::printf(" %7ld  %-18s  %-12s  %-s\n", rows, table_name, time_column_name,
                     host.text.c_str());
     }
     std::fflush(nullptr);
-    note_table_rows(row.table_name, rows);
-    run.rows_deleted += static_cast<int>(rows);
+    note_table_rows(table_name, rows);
+    run.rows_deleted += rows;
     return StepResult::proceed();
 }
 
@@ -333,9 +372,9 @@ StepResult purge_tables(RunState& run) {
     run.rows_deleted = 0;
 
     for (;;) {
-        PurgeDynRow row{};
-        r = cursor.fetch(esql::vars(row.table_name, row.time_column_name, row.num_hours_host,
-                                    row.num_hours_backup));
+        PurgeDynRow row;
+        r = cursor.fetch(esql::vars(row.table_name.var(), row.time_column_name.var(),
+                                    row.num_hours_host, row.num_hours_backup));
         if (r.no_row()) {
             break;
         }
@@ -350,9 +389,9 @@ StepResult purge_tables(RunState& run) {
     }
 
     std::printf("%s\n", std::string(63, '-').c_str());
-    std::printf(purge_preview() ? "%8d records would be deleted from %d tables\n"
-                                : "%8d records deleted from %d tables\n",
-                run.rows_deleted, run.tables_processed);
+    std::printf(purge_preview() ? "%8lld records would be deleted from %d tables\n"
+                                : "%8lld records deleted from %d tables\n",
+                static_cast<long long>(run.rows_deleted), run.tables_processed);
 
     r = cursor.close();
     if (r.code != 0) {

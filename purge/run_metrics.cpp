@@ -26,6 +26,7 @@ struct Figures {
     long grid_files_not_removed = 0;
     long product_versions_deleted = 0;
     long event_combinations = 0;
+    std::map<std::string, long> keys_left_alone;  // by pass
 };
 
 Figures& figures() {
@@ -124,6 +125,18 @@ std::string metrics_text(const RunEnd& end, double last_success) {
     gauge(out, "trevane_last_run_event_combinations_processed",
           "VTECevent geoid/office/phenomenon/significance combinations the last run processed.",
           f.event_combinations);
+
+    // Every pass has its sample, so that an alert sees 0 rather than nothing.
+    std::vector<std::pair<std::string, std::string>> left_alone;
+    for (const char* pass : {"tables", "products", "events", "grid_files"}) {
+        const auto found = f.keys_left_alone.find(pass);
+        left_alone.emplace_back(std::string("{pass=\"") + pass + "\"}",
+                                std::to_string(found == f.keys_left_alone.end() ? 0 : found->second));
+    }
+    family(out, "trevane_last_run_keys_left_alone",
+           "Keys (tables, products, event combinations, grid files) the last run left alone "
+           "because a value they depend on could not be read or did not fit.",
+           left_alone);
     return out;
 }
 
@@ -219,6 +232,10 @@ void note_product_versions_deleted(long versions) {
 
 void note_event_combination() {
     figures().event_combinations += 1;
+}
+
+void note_key_left_alone(const char* pass) {
+    figures().keys_left_alone[pass] += 1;
 }
 
 double epoch_seconds_now() {

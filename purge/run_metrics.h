@@ -18,6 +18,9 @@ void note_grid_file_not_removed();
 void note_product_versions_deleted(long versions);
 // One VTECevent combination handled.
 void note_event_combination();
+// A key left alone because a value it depends on could not be trusted (a failed read, a value
+// longer than its field); `pass` is "tables", "products", "events" or "grid_files".
+void note_key_left_alone(const char* pass);
 
 // What the driver knows when the run ends.
 struct RunEnd {

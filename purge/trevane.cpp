@@ -2,9 +2,11 @@
 
 #include "trevane.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <limits>
 
 #include "DbmsAccess.h"
 #include "Esql.h"
@@ -140,7 +142,10 @@ int run_purge(RunState& run) {
 
     if (!purge_preview()) {
         const auto elapsed = static_cast<float>(elapsed_seconds);
-        wr2perflog(run.process, &run.start_time, &run.rows_deleted, &elapsed);
+        // The log row's count is 32 bits wide: a larger total is recorded as its largest value.
+        const int logged = static_cast<int>(
+            std::min<std::int64_t>(run.rows_deleted, std::numeric_limits<int>::max()));
+        wr2perflog(run.process, &run.start_time, &logged, &elapsed);
     }
 
     const int close_status = CloseDbms();

@@ -2,6 +2,7 @@
 
 #include <pgtypes_timestamp.h>
 
+#include <cstdint>
 #include <ctime>
 #include <string>
 
@@ -13,7 +14,7 @@ struct RunState {
     int backup_retention = 0;  // 1: backup stations keep rows for num_hours_backup
     char office_hsa[6] = "";   // hsa of the Admin row, read when backup_retention is set
     int tables_processed = 0;  // PurgeDynData rows fetched
-    int rows_deleted = 0;      // rows deleted by the time-based purge, all tables
+    std::int64_t rows_deleted = 0;  // rows deleted by the time-based purge, all tables
     std::string metrics_file;  // token trevane_metrics_file: written at the end when set
 };
 
