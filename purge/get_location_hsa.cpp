@@ -40,6 +40,9 @@ void load_stations(int* status, char* hsa) {
         const auto* loc = reinterpret_cast<const Location*>(n);
         std::snprintf(ptloc[i].lid, sizeof ptloc[i].lid, "%s", loc->lid);
         std::snprintf(ptloc[i].hsa, sizeof ptloc[i].hsa, "%s", loc->hsa);
+        // char(n) columns pad their values; the lookup key has no trailing blanks.
+        strip_tblanks(ptloc[i].lid);
+        strip_tblanks(ptloc[i].hsa);
     }
     FreeLocation(head);
     // The database may sort lid by a collation other than byte order; the search needs strcmp
