@@ -6,7 +6,7 @@
 
 #include "Esql.h"
 
-int lid_in_table(const char* table) {
+int count_lid_columns(const char* table) {
     int count = 0;
     char query[768];
     const std::string_view whole(table);
@@ -31,14 +31,14 @@ int lid_in_table(const char* table) {
     }
     if (len < 0 || static_cast<std::size_t>(len) >= sizeof query) {
         std::printf("ERROR attempting to prepare in lid_in_table routine - table name too long\n");
-        return 0;
+        return -1;
     }
 
     esql::Result r = esql::prepare("tid", query);
     if (r.failed()) {
         std::printf("ERROR attempting to prepare in lid_in_table routine - sqlcode = %s\n",
                     r.state);
-        return 0;
+        return -1;
     }
     // Declaring sends nothing; a failed fetch leaves no cursor open for the next user of tcur1.
     esql::Cursor cursor("declare tcur1  cursor with hold for ?");
@@ -46,19 +46,24 @@ int lid_in_table(const char* table) {
     if (r.failed()) {
         std::printf("ERROR attempting to open cursor in lid_in_table routine - sqlcode = %s\n",
                     r.state);
-        return 0;
+        return -1;
     }
     r = cursor.fetch(esql::vars(count));
     if (r.failed()) {
         std::printf("ERROR attempting to fetch cursor in lid_in_table routine - sqlcode = %s\n",
                     r.state);
-        return 0;
+        return -1;
     }
     r = cursor.close();
     if (r.failed()) {
         std::printf("ERROR attempting to close cursor in lid_in_table routine - sqlcode = %s\n",
                     r.state);
-        return 0;
+        return -1;
     }
     return count;
+}
+
+int lid_in_table(const char* table) {
+    const int count = count_lid_columns(table);
+    return count < 0 ? 0 : count;
 }

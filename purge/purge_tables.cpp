@@ -314,13 +314,18 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
     }
     delete_files(table_name, host.text.c_str());
 
-    const int lid_count = lid_in_table(table_name);
+    const int lid_count = count_lid_columns(table_name);
     long rows = 0;
-    if (run.backup_retention && lid_count != 0) {
-        const std::string& safest = backup.value < host.value ? backup_clause : host_clause;
+    // With backup retention, a table whose stations can't be told apart keeps its rows back to
+    // the earlier of the two cutoffs.
+    const bool backup_earlier = run.backup_retention && backup.value < host.value;
+    const std::string& safest = backup_earlier ? backup_clause : host_clause;
+    const bool lookup_failed = run.backup_retention && lid_count < 0;
+    if (run.backup_retention && lid_count > 0) {
         rows = delete_by_station(table_name, {host_clause, backup_clause, safest}, run.office_hsa);
     } else {
-        const DeleteOutcome outcome = delete_where(table_name, host_clause, false);
+        const DeleteOutcome outcome =
+            delete_where(table_name, lookup_failed ? safest : host_clause, false);
         if (outcome.failed) {
             note_table_failed(table_name);
             return StepResult::proceed();
@@ -331,7 +336,9 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
     if (run.backup_retention) {
         std::printf(" %7ld  %-18s  %-12s  %-s  %-s\n", rows, table_name, time_column_name,
                     host.text.c_str(), backup.text.c_str());
-        if (lid_count == 0) {
+        if (lookup_failed && backup_earlier) {
+            std::printf("          -- lid lookup failed - backup cutoff value used\n");
+        } else if (lid_count <= 0) {
             std::printf("          -- table does not have lid field - host cutoff value used\n");
         }
     } else {

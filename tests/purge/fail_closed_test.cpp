@@ -77,6 +77,13 @@ TEST_F(FailClosedTest, KeysThatCannotBeTrustedAreLeftAlone) {
          "Location could not be read: every station keeps its rows back to the earlier of the "
          "host and backup cutoffs",
          kRowsByStation, "OTHER1:121,OWN1:121", ""},
+        {"a lid lookup that fails, backup keeping longer than host",
+         "INSERT INTO Admin (hsa) VALUES ('ABC'); INSERT INTO PurgeDynData VALUES ('height', "
+         "'obstime', 24, 72);" +
+             observations("height", 120, 1, "'OWN1'"),
+         "REVOKE SELECT ON pg_catalog.pg_attribute FROM PUBLIC;", true,
+         "          -- lid lookup failed - backup cutoff value used", kRowsByStation, "OWN1:73",
+         ""},
         {"a lid longer than its field",
          stations("varchar(20)") + observations("height", 120, 1, "'ABCDEFGHIJ'"), "", true,
          "Station ABCDEFGHIJ of height left alone: its lid is longer than 8 characters",
