@@ -87,7 +87,13 @@ cleanup() {
 }
 trap cleanup EXIT
 
-dpkg -i "$deb" >"$bin/dpkg.log" 2>&1 || { cat "$bin/dpkg.log"; fail "dpkg -i"; }
+# dpkg ARGS...: succeeds, and neither dpkg nor a maintainer script has a word of complaint.
+run_dpkg() {
+    dpkg "$@" >"$bin/dpkg.log" 2>&1 || { cat "$bin/dpkg.log"; fail "dpkg $*"; }
+    ! grep -Eqi 'warning|error|fail' "$bin/dpkg.log" || { cat "$bin/dpkg.log"; fail "dpkg $*"; }
+}
+
+run_dpkg -i "$deb"
 getent passwd trevane >/dev/null || fail "no user trevane after installing"
 [ -f "$state/trevane.timer.dsh-also" ] || fail "postinst did not record trevane.timer"
 
@@ -100,14 +106,14 @@ out=$(systemd-analyze verify trevane.service trevane.timer trevane@main.service 
 systemctl enable trevane.timer trevane@main.timer >/dev/null 2>&1 || fail "systemctl enable"
 [ -L "$wants/trevane.timer" ] && [ -L "$wants/trevane@main.timer" ] || fail "timers not enabled"
 
-dpkg -r trevane >"$bin/dpkg.log" 2>&1 || { cat "$bin/dpkg.log"; fail "dpkg -r"; }
+run_dpkg -r trevane
 for link in "$wants/trevane.timer" "$wants/trevane@main.timer"; do
     [ ! -e "$link" ] && [ ! -L "$link" ] || fail "$link left after dpkg -r"
 done
 [ -f /etc/trevane/apps_defaults ] || fail "dpkg -r removed the token file"
 [ -f "$state/trevane.timer.dsh-also" ] || fail "dpkg -r forgot the units' state"
 
-dpkg -P trevane >"$bin/dpkg.log" 2>&1 || { cat "$bin/dpkg.log"; fail "dpkg -P"; }
+run_dpkg -P trevane
 left=$(ls -d "$state"/trevane* /var/lib/systemd/deb-systemd-helper-masked/trevane* \
        /etc/systemd/system/trevane* /etc/trevane 2>/dev/null)
 [ -z "$left" ] || fail "left after dpkg -P: $left"
