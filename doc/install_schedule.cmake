@@ -10,13 +10,18 @@ else()
   set(etc "${CMAKE_INSTALL_PREFIX}/etc")
 endif()
 
-file(READ "${trevane_schedule_source}/trevane.service" unit)
-string(REPLACE "/usr/bin/trevane" "${CMAKE_INSTALL_PREFIX}/${trevane_bindir}/trevane" unit
-       "${unit}")
-string(REPLACE "/etc/trevane/" "${etc}/trevane/" unit "${unit}")
-file(WRITE "${trevane_schedule_binary}/trevane.service" "${unit}")
+# The plain service and the template for one instance per database (token file
+# etc/trevane/NAME/apps_defaults) have their paths changed alike; the timers name none.
+foreach(service trevane.service trevane@.service)
+  file(READ "${trevane_schedule_source}/${service}" unit)
+  string(REPLACE "/usr/bin/trevane" "${CMAKE_INSTALL_PREFIX}/${trevane_bindir}/trevane" unit
+         "${unit}")
+  string(REPLACE "/etc/trevane/" "${etc}/trevane/" unit "${unit}")
+  file(WRITE "${trevane_schedule_binary}/${service}" "${unit}")
+endforeach()
 
 file(INSTALL "${trevane_schedule_binary}/trevane.service" "${trevane_schedule_source}/trevane.timer"
+     "${trevane_schedule_binary}/trevane@.service" "${trevane_schedule_source}/trevane@.timer"
      DESTINATION "${CMAKE_INSTALL_PREFIX}/lib/systemd/system"
      FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 
