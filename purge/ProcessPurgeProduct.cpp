@@ -108,9 +108,10 @@ bool purge_product(const char* product_id, int num_versions) {
             char version_id[11] = "";
             if (!fetched_id.copy_to(version_id)) {
                 // A cut id would delete the versions of another product.
-                std::printf("Product %s left alone: its TextProduct id %s is longer than %zu "
-                            "characters\n",
-                            product_id, fetched_id.c_str(), sizeof version_id - 1);
+                std::printf(
+                    "Product %s left alone: its TextProduct id %s is longer than %zu "
+                    "characters\n",
+                    product_id, fetched_id.c_str(), sizeof version_id - 1);
                 note_key_left_alone("products");
                 return true;
             }

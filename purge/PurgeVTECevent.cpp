@@ -62,8 +62,8 @@ bool copy_key(const char* value, char (&key)[N]) {
 
 // The latest producttime of a combination, or why it could not be read.
 struct Latest {
-    std::string text;       // empty when the lookup failed
-    std::string state;      // SQLSTATE of a failed lookup
+    std::string text;   // empty when the lookup failed
+    std::string state;  // SQLSTATE of a failed lookup
 };
 
 // The combination's latest producttime as text at full precision, so the exclusion matches the
@@ -173,7 +173,8 @@ void PurgeVTECevent() {
         std::snprintf(where, sizeof where,
                       " WHERE geoid='%s' AND office_id = '%s'  AND phenom='%s' AND signif='%s' AND "
                       "producttime < '%s' AND producttime != '%s' ",
-                      esql::quote_doubled(c.geoid).c_str(), esql::quote_doubled(c.office_id).c_str(),
+                      esql::quote_doubled(c.geoid).c_str(),
+                      esql::quote_doubled(c.office_id).c_str(),
                       esql::quote_doubled(c.phenom).c_str(), esql::quote_doubled(c.signif).c_str(),
                       cutoff_text.get(), latest.c_str());
 

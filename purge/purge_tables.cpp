@@ -224,7 +224,8 @@ long delete_by_station(const char* table, const StationClauses& clauses, const c
         } else if (without_trailing_blanks(station_hsa) == office) {
             clause = &clauses.host;
         }
-        const std::string condition = "lid = '" + esql::quote_doubled(lid) + "' AND " + *clause + " ";
+        const std::string condition =
+            "lid = '" + esql::quote_doubled(lid) + "' AND " + *clause + " ";
         const DeleteOutcome outcome = delete_where(table, condition, true);
         if (outcome.failed) {
             note_table_failed(table);
@@ -268,8 +269,8 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
         std::printf(
             "Skipping PurgeDynData row of %s: column name %.*s... is longer than %zu "
             "characters\n",
-            table_name, static_cast<int>(sizeof time_column_name - 1),
-            row.time_column_name.c_str(), sizeof time_column_name - 1);
+            table_name, static_cast<int>(sizeof time_column_name - 1), row.time_column_name.c_str(),
+            sizeof time_column_name - 1);
         note_key_left_alone("tables");
         return StepResult::proceed();
     }

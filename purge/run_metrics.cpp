@@ -130,8 +130,9 @@ std::string metrics_text(const RunEnd& end, double last_success) {
     std::vector<std::pair<std::string, std::string>> left_alone;
     for (const char* pass : {"tables", "products", "events", "grid_files"}) {
         const auto found = f.keys_left_alone.find(pass);
-        left_alone.emplace_back(std::string("{pass=\"") + pass + "\"}",
-                                std::to_string(found == f.keys_left_alone.end() ? 0 : found->second));
+        left_alone.emplace_back(
+            std::string("{pass=\"") + pass + "\"}",
+            std::to_string(found == f.keys_left_alone.end() ? 0 : found->second));
     }
     family(out, "trevane_last_run_keys_left_alone",
            "Keys (tables, products, event combinations, grid files) the last run left alone "

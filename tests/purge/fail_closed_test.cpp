@@ -16,21 +16,21 @@ namespace {
 
 struct Case {
     const char* name;
-    std::string setup;            // SQL run as the owner before the run
-    std::string restrict;         // SQL that takes rights away from the run's role (empty: owner)
+    std::string setup;     // SQL run as the owner before the run
+    std::string restrict;  // SQL that takes rights away from the run's role (empty: owner)
     bool backup_retention;
-    std::string line;             // the one line the run prints about it (a report line: its start)
-    std::string left;             // query of what the run must leave
-    std::string expected_left;    // its result
-    const char* pass;             // the keys_left_alone sample that counts it ("": none)
+    std::string line;           // the one line the run prints about it (a report line: its start)
+    std::string left;           // query of what the run must leave
+    std::string expected_left;  // its result
+    const char* pass;           // the keys_left_alone sample that counts it ("": none)
 };
 
 // Observations of stations OWN1 (the office's, hsa ABC) and OTHER1 over 120 hours; host
 // retention 240 hours, backup 24.
 std::string stations(const std::string& lid_type) {
     return "ALTER TABLE Admin ALTER hsa TYPE char(5); INSERT INTO Admin (hsa) VALUES ('ABC');"
-           "ALTER TABLE Location ALTER lid TYPE " + lid_type + "; ALTER TABLE height ALTER lid TYPE " +
-           lid_type +
+           "ALTER TABLE Location ALTER lid TYPE " +
+           lid_type + "; ALTER TABLE height ALTER lid TYPE " + lid_type +
            ";"
            "INSERT INTO Location (lid, county, hsa, network, rfc, state, wfo, tzone) VALUES "
            "('OWN1', 'c', 'ABC', 'n', 'r', 'MA', 'ABC', 'EST'), "
