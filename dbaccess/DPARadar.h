@@ -13,7 +13,8 @@
 // Every row the where clause selects, as a list headed by the first record; null for none.
 DPARadar* GetDPARadar(const char* where);
 // The same as GetDPARadar; `cut` gets one flag per record, in list order: true when its
-// grid_filename was longer than the field and arrived cut (what is left may name another file).
+// grid_filename, its padding blanks dropped, did not fit the field and was cut (what is left may
+// name another file). Empty when no list is returned.
 DPARadar* GetDPARadarWithCutNames(const char* where, std::vector<bool>& cut);
 // The same as GetDPARadar, on a cursor of its own.
 DPARadar* SelectDPARadar(const char* where);

@@ -34,22 +34,49 @@ std::string number_placeholders(std::string_view text) {
     std::string out;
     out.reserve(text.size() + 16);
     int next = 1;
-    char quote = '\0';
-    for (const char c : text) {
-        if (quote != '\0') {
+    char quote = '\0';   // the quote character of an open literal or identifier
+    bool line_comment = false;
+    int block_depth = 0;  // open "/*" comments
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const char following = i + 1 < text.size() ? text[i + 1] : '\0';
+        if (line_comment) {
+            line_comment = c != '\n';
+        } else if (block_depth > 0) {
+            if (c == '*' && following == '/') {
+                --block_depth;
+                out += c;
+                out += following;
+                ++i;
+                continue;
+            }
+            if (c == '/' && following == '*') {
+                ++block_depth;
+                out += c;
+                out += following;
+                ++i;
+                continue;
+            }
+        } else if (quote != '\0') {
             if (c == quote) {
                 quote = '\0';
             }
-            out += c;
         } else if (c == '\'' || c == '"') {
             quote = c;
+        } else if (c == '-' && following == '-') {
+            line_comment = true;
+        } else if (c == '/' && following == '*') {
+            block_depth = 1;
             out += c;
+            out += following;
+            ++i;
+            continue;
         } else if (c == '?') {
             out += '$';
             out += std::to_string(next++);
-        } else {
-            out += c;
+            continue;
         }
+        out += c;
     }
     return out;
 }
@@ -171,9 +198,7 @@ Cursor::Cursor(std::string_view declare) : declare_(declare) {
 
 Cursor::~Cursor() {
     if (open_) {
-        const sqlca_t saved = area();
         close();
-        area() = saved;
     }
 }
 

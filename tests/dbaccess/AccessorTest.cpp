@@ -6,6 +6,7 @@
 
 #include "Esql.h"
 #include "TableDescriptors.h"
+#include "TableStatements.h"
 #include "TableTraits.h"
 
 namespace dbtest {
