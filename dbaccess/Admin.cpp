@@ -38,8 +38,8 @@ int DeleteAdmin(const char* where) {
     return dbaccess::remove(table, state, where, esql::Where::current());
 }
 
-int UpdateAdminByRecord(const Admin* newRecord, const Admin* oldRecord) {
-    return dbaccess::update_by_record(table, state, newRecord, oldRecord, esql::Where::current());
+int UpdateAdminByRecord(const Admin* new_record, const Admin* old_record) {
+    return dbaccess::update_by_record(table, state, new_record, old_record, esql::Where::current());
 }
 
 int InsertOrUpdateAdmin(const Admin* record) {

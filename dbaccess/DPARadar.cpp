@@ -45,8 +45,8 @@ int DeleteDPARadar(const char* where) {
     return dbaccess::remove(table, state, where, esql::Where::current());
 }
 
-int UpdateDPARadarByRecord(const DPARadar* newRecord, const DPARadar* oldRecord) {
-    return dbaccess::update_by_record(table, state, newRecord, oldRecord, esql::Where::current());
+int UpdateDPARadarByRecord(const DPARadar* new_record, const DPARadar* old_record) {
+    return dbaccess::update_by_record(table, state, new_record, old_record, esql::Where::current());
 }
 
 int InsertOrUpdateDPARadar(const DPARadar* record) {

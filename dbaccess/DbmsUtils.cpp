@@ -31,8 +31,8 @@ void initDbStatus(DbStatus* status) {
     const int len = ca.sqlerrm.sqlerrml;
     const std::size_t bounded =
         len <= 0 ? 0
-                 : strnlen(ca.sqlerrm.sqlerrmc, std::min(static_cast<std::size_t>(len),
-                                                         sizeof ca.sqlerrm.sqlerrmc));
+                 : strnlen(ca.sqlerrm.sqlerrmc,
+                           std::min(static_cast<std::size_t>(len), sizeof ca.sqlerrm.sqlerrmc));
     fill_status(status, ca.sqlcode, ca.sqlstate, ca.sqlerrd[2], ca.sqlerrm.sqlerrmc, bounded);
 }
 
@@ -114,71 +114,71 @@ const char* look_up(const TableEntry (&entries)[N], char letter) {
     return nullptr;
 }
 
-void set_name(char* tableName, const char* name) {
-    std::snprintf(tableName, 17, "%s", name);
+void set_name(char* table_name, const char* name) {
+    std::snprintf(table_name, 17, "%s", name);
 }
 
 bool processed_stored_as_observed() {
     static const char token[] = "shef_procobs";
-    const int requestLen = static_cast<int>(sizeof token - 1);
+    const int request_len = static_cast<int>(sizeof token - 1);
     char reply[kAppsDefaultsReplySize] = "";
-    int replyLen = 0;
-    get_apps_defaults(token, &requestLen, reply, &replyLen);
+    int reply_len = 0;
+    get_apps_defaults(token, &request_len, reply, &reply_len);
     reply[sizeof reply - 1] = '\0';
     return std::strcmp(reply, "ON") == 0 || std::strcmp(reply, "on") == 0;
 }
 
 }  // namespace
 
-void getTableName(const char* pe, const char* ts, char* tableName) {
+void getTableName(const char* pe, const char* ts, char* table_name) {
     if (pe == nullptr) {
         pe = "";
     }
     if (ts == nullptr) {
         ts = "";
     }
-    if (tableName == nullptr) {
+    if (table_name == nullptr) {
         return;
     }
 
     const char kind = ts[0];
     const bool observed = kind == 'R' || (kind == 'P' && processed_stored_as_observed());
     if (kind == 'P' && !observed) {
-        set_name(tableName, "procvalue");
+        set_name(table_name, "procvalue");
     } else if (kind == 'C') {
-        set_name(tableName, "contingencyvalue");
+        set_name(table_name, "contingencyvalue");
     } else if (observed) {
         const char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(pe[0])));
         const char* table = pe[0] == '\0' ? nullptr : look_up(kObservationTables, letter);
         if (table == nullptr) {
             std::printf("Error finding table name match for pe, ts = %s %s\n", pe, ts);
-            set_name(tableName, "INVALID");
+            set_name(table_name, "INVALID");
         } else if (pe[0] == 'P') {
             switch (pe[1]) {
                 case 'A':
                 case 'D':
                 case 'E':
                 case 'L':
-                    set_name(tableName, "pressure");
+                    set_name(table_name, "pressure");
                     break;
                 case 'P':
-                    set_name(tableName, "rawpp");
+                    set_name(table_name, "rawpp");
                     break;
                 default:
-                    set_name(tableName, "rawpc");
+                    set_name(table_name, "rawpc");
                     break;
             }
         } else {
-            set_name(tableName, table);
+            set_name(table_name, table);
         }
     } else if (kind == 'F') {
         const char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(pe[0])));
         const char* table = pe[0] == '\0' ? nullptr : look_up(kForecastTables, letter);
-        set_name(tableName, table != nullptr ? table : "fcstother");
+        set_name(table_name, table != nullptr ? table : "fcstother");
     } else {
         std::printf("Invalid type-source specified for getTableName(): %s.\n", ts);
         std::printf("Error finding table name match for pe, ts = %s %s\n", pe, ts);
-        set_name(tableName, "INVALID");
+        set_name(table_name, "INVALID");
     }
 }
 
@@ -186,12 +186,12 @@ namespace {
 
 // Formats the value with the caller's format: through snprintf when the size is known. The
 // caller's format is checked where it is written, against DataToString.
-__attribute__((format(printf, 4, 0))) void format_value(char* out, std::size_t outSize, bool bounded,
-                                                       const char* format, ...) {
+__attribute__((format(printf, 4, 0))) void format_value(char* out, std::size_t out_size,
+                                                        bool bounded, const char* format, ...) {
     va_list args;
     va_start(args, format);
     if (bounded) {
-        std::vsnprintf(out, outSize, format, args);
+        std::vsnprintf(out, out_size, format, args);
     } else {
         std::vsprintf(out, format, args);
     }
@@ -239,9 +239,8 @@ FormatTakes format_takes(const char* format) {
             return FormatTakes::Other;
         }
         ++conversions;
-        if (std::strchr("diouxX", conversion) != nullptr && l == 0 && h <= 2) {
-            takes = FormatTakes::Int;
-        } else if (conversion == 'c' && l == 0 && h == 0) {
+        const bool integer = std::strchr("diouxX", conversion) != nullptr && h <= 2;
+        if (l == 0 && (integer || (conversion == 'c' && h == 0))) {
             takes = FormatTakes::Int;
         } else if (std::strchr("eEfFgGaA", conversion) != nullptr && h == 0 && l <= 1) {
             takes = FormatTakes::Double;
@@ -253,15 +252,15 @@ FormatTakes format_takes(const char* format) {
 }
 
 __attribute__((format(printf, 6, 0))) int data_to_string(const void* value, int type, char* out,
-                                                       std::size_t outSize, bool bounded,
-                                                       const char* format, const char* nullText) {
-    if (value == nullptr || out == nullptr || (bounded && outSize == 0)) {
+                                                         std::size_t out_size, bool bounded,
+                                                         const char* format, const char* nullText) {
+    if (value == nullptr || out == nullptr || (bounded && out_size == 0)) {
         return 0;
     }
     if (IsNull(type, value) == 1) {
         const char* text = nullText != nullptr ? nullText : "";
         if (bounded) {
-            std::snprintf(out, outSize, "%s", text);
+            std::snprintf(out, out_size, "%s", text);
         } else {
             std::strcpy(out, text);
         }
@@ -279,22 +278,22 @@ __attribute__((format(printf, 6, 0))) int data_to_string(const void* value, int 
     }
     switch (type) {
         case CHAR:
-            format_value(out, outSize, bounded, format,
-                        static_cast<int>(*static_cast<const char*>(value)));
+            format_value(out, out_size, bounded, format,
+                         static_cast<int>(*static_cast<const char*>(value)));
             return 1;
         case SHORT:
-            format_value(out, outSize, bounded, format,
-                        static_cast<int>(*static_cast<const short*>(value)));
+            format_value(out, out_size, bounded, format,
+                         static_cast<int>(*static_cast<const short*>(value)));
             return 1;
         case INT:
-            format_value(out, outSize, bounded, format, *static_cast<const int*>(value));
+            format_value(out, out_size, bounded, format, *static_cast<const int*>(value));
             return 1;
         case FLOAT:
-            format_value(out, outSize, bounded, format,
-                        static_cast<double>(*static_cast<const float*>(value)));
+            format_value(out, out_size, bounded, format,
+                         static_cast<double>(*static_cast<const float*>(value)));
             return 1;
         case DOUBLE:
-            format_value(out, outSize, bounded, format, *static_cast<const double*>(value));
+            format_value(out, out_size, bounded, format, *static_cast<const double*>(value));
             return 1;
         default:
             return 0;
@@ -307,9 +306,9 @@ int DataToString(const void* value, int type, char* out, const char* format, con
     return data_to_string(value, type, out, 0, false, format, nullText);
 }
 
-int DataToString(const void* value, int type, char* out, std::size_t outSize, const char* format,
+int DataToString(const void* value, int type, char* out, std::size_t out_size, const char* format,
                  const char* nullText) {
-    return data_to_string(value, type, out, outSize, true, format, nullText);
+    return data_to_string(value, type, out, out_size, true, format, nullText);
 }
 
 char* AllocateAndCopyTextValue(char* buffer, const char* text) {

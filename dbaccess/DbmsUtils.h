@@ -68,10 +68,10 @@ void init_db_status(DbStatus* status, const esql::Result& outcome);
 
 // ---- Observation tables and value text ----
 
-// Writes into tableName (at least 17 bytes) the table holding observations of physical element
+// Writes into table_name (at least 17 bytes) the table holding observations of physical element
 // pe from type-source ts, or "INVALID" after a message on standard output. Processed data (ts
 // starting with P) goes to "procvalue" unless the token shef_procobs is "ON" or "on".
-void getTableName(const char* pe, const char* ts, char* tableName);
+void getTableName(const char* pe, const char* ts, char* table_name);
 
 // Writes a host value of a type code (1, 3, 5, 12, 13) into out with a printf format taking an
 // int (codes 1, 3, 5) or a double (12, 13): 1. A null value writes nullText: 0. Other codes, and
@@ -79,9 +79,9 @@ void getTableName(const char* pe, const char* ts, char* tableName);
 // more than one; "%%" aside), write nothing: 0. out must have room for the formatted text.
 __attribute__((format(printf, 4, 0))) int DataToString(const void* value, int type, char* out,
                                                        const char* format, const char* nullText);
-// The same, writing at most outSize bytes (the text is cut and stays terminated).
+// The same, writing at most out_size bytes (the text is cut and stays terminated).
 __attribute__((format(printf, 5, 0))) int DataToString(const void* value, int type, char* out,
-                                                       std::size_t outSize, const char* format,
+                                                       std::size_t out_size, const char* format,
                                                        const char* nullText);
 
 // Resizes buffer (or allocates it when null) to hold a copy of text and copies it; null when

@@ -10,13 +10,13 @@ namespace esql {
 namespace {
 
 // The prepared statements of the connection, by name.
-std::unordered_map<std::string, std::string>& preparedStatements() {
+std::unordered_map<std::string, std::string>& prepared_statements() {
     static std::unordered_map<std::string, std::string> statements;
     return statements;
 }
 
 // The communication area as the runtime leaves it after a statement that succeeded.
-void clearArea() {
+void clear_area() {
     sqlca_t& ca = area();
     ca.sqlcode = 0;
     std::memcpy(ca.sqlstate, "00000", 5);
@@ -34,7 +34,7 @@ std::string number_placeholders(std::string_view text) {
     std::string out;
     out.reserve(text.size() + 16);
     int next = 1;
-    char quote = '\0';   // the quote character of an open literal or identifier
+    char quote = '\0';  // the quote character of an open literal or identifier
     bool line_comment = false;
     int block_depth = 0;  // open "/*" comments
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -100,7 +100,7 @@ Result last_result() {
 }
 
 const std::string* prepared_text(const char* name, int line) {
-    const auto& statements = preparedStatements();
+    const auto& statements = prepared_statements();
     const auto found = statements.find(name);
     if (found == statements.end()) {
         char message[160];
@@ -156,7 +156,7 @@ Result connect(const char* target, Where where) {
 
 Result disconnect(Where where) {
     ECPGdisconnect(static_cast<int>(where.line()), "CURRENT");
-    preparedStatements().clear();
+    prepared_statements().clear();
     return detail::last_result();
 }
 
@@ -167,8 +167,8 @@ Result prepare(const char* name, const char* text, Where where) {
                       "CURRENT", static_cast<int>(where.line()));
         return raise(ECPG_NO_CONN, "08003", message);
     }
-    preparedStatements().insert_or_assign(name, text);
-    clearArea();
+    prepared_statements().insert_or_assign(name, text);
+    clear_area();
     return detail::last_result();
 }
 
@@ -209,8 +209,8 @@ Result Cursor::declare(const char* text, Where where) {
     return r;
 }
 
-Result Cursor::open(const char* preparedName, Where where) {
-    const std::string* text = detail::prepared_text(preparedName, static_cast<int>(where.line()));
+Result Cursor::open(const char* prepared_name, Where where) {
+    const std::string* text = detail::prepared_text(prepared_name, static_cast<int>(where.line()));
     if (text == nullptr) {
         return detail::last_result();
     }

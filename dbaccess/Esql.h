@@ -366,8 +366,8 @@ class Cursor {
     Cursor(const Cursor&) = delete;
     Cursor& operator=(const Cursor&) = delete;
 
-    // Declares and opens the cursor over the statement prepared under `preparedName`.
-    Result open(const char* preparedName, Where where = Where::current());
+    // Declares and opens the cursor over the statement prepared under `prepared_name`.
+    Result open(const char* prepared_name, Where where = Where::current());
     // Declares and opens the cursor with its declare text as it stands.
     Result open(Where where = Where::current());
 

@@ -68,12 +68,12 @@ DistinctValue* load_unique(const char* field, const char* table, const char* whe
     }
     std::snprintf(separator.p, 4, "'%s'", "|");
 
-    const std::size_t joinedSize =
+    const std::size_t joined_size =
         std::strlen(field) + 6 * static_cast<std::size_t>(count_joins(field)) + 1;
-    Owned joined{static_cast<char*>(std::calloc(joinedSize, 1))};
+    Owned joined{static_cast<char*>(std::calloc(joined_size, 1))};
     if (joined.p == nullptr) {
         std::fprintf(stderr, "LoadUnique: could not allocate %d bytes of memory for\npNewField.\n",
-                     static_cast<int>(joinedSize));
+                     static_cast<int>(joined_size));
         n = -1;
         return nullptr;
     }
@@ -82,14 +82,14 @@ DistinctValue* load_unique(const char* field, const char* table, const char* whe
         char* out = joined.p;
         const char* rest = field;
         for (const char* p = std::strstr(rest, "||"); p != nullptr; p = std::strstr(rest, "||")) {
-            const std::size_t upTo = static_cast<std::size_t>(p - rest) + 2;
-            std::memcpy(out, rest, upTo);
-            out += upTo;
+            const std::size_t up_to = static_cast<std::size_t>(p - rest) + 2;
+            std::memcpy(out, rest, up_to);
+            out += up_to;
             std::memcpy(out, separator.p, 3);
             out += 3;
             std::memcpy(out, "||", 2);
             out += 2;
-            rest += upTo;
+            rest += up_to;
         }
         std::strcpy(out, rest);
     }

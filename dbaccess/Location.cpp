@@ -45,8 +45,8 @@ int DeleteLocation(const char* where) {
     return dbaccess::remove(table, state, where, esql::Where::current());
 }
 
-int UpdateLocationByRecord(const Location* newRecord, const Location* oldRecord) {
-    return dbaccess::update_by_record(table, state, newRecord, oldRecord, esql::Where::current());
+int UpdateLocationByRecord(const Location* new_record, const Location* old_record) {
+    return dbaccess::update_by_record(table, state, new_record, old_record, esql::Where::current());
 }
 
 int InsertOrUpdateLocation(const Location* record) {

@@ -30,8 +30,8 @@ int UpdateLocation(const Location* record, const char* where);
 // Deletes the selected rows (all without a where clause): 0 (also when none matched) or the SQL
 // code.
 int DeleteLocation(const char* where);
-// UpdateLocation of newRecord over the row with oldRecord's key.
-int UpdateLocationByRecord(const Location* newRecord, const Location* oldRecord);
+// UpdateLocation of new_record over the row with old_record's key.
+int UpdateLocationByRecord(const Location* new_record, const Location* old_record);
 // Updates the row with the record's key, or inserts the record when there is none; the SQL code.
 int InsertOrUpdateLocation(const Location* record);
 // Inserts the record when its key is absent (*inserted tells); the status's SQL code.

@@ -38,8 +38,8 @@ int DeletePerfLog(const char* where) {
     return dbaccess::remove(table, state, where, esql::Where::current());
 }
 
-int UpdatePerfLogByRecord(const PerfLog* newRecord, const PerfLog* oldRecord) {
-    return dbaccess::update_by_record(table, state, newRecord, oldRecord, esql::Where::current());
+int UpdatePerfLogByRecord(const PerfLog* new_record, const PerfLog* old_record) {
+    return dbaccess::update_by_record(table, state, new_record, old_record, esql::Where::current());
 }
 
 int InsertOrUpdatePerfLog(const PerfLog* record) {

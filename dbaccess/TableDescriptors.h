@@ -58,7 +58,8 @@ inline constexpr Table<DPARadar, 25, 2> kDPARadarTable{
         column<&DPARadar::opermode>("opermode", Nullable::Yes),
         column<&DPARadar::missper>("missper", Nullable::Yes),
         column<&DPARadar::supplmess>("supplmess", Nullable::Yes),
-        column<&DPARadar::grid_filename>("grid_filename", Nullable::Yes, esql::Trim::TrailingBlanks),
+        column<&DPARadar::grid_filename>("grid_filename", Nullable::Yes,
+                                         esql::Trim::TrailingBlanks),
     }},
     {0, 1},  // radid, obstime
 };

@@ -296,8 +296,8 @@ int count(const T& t, ModuleState& st, const char* where, esql::Where caller) {
     int n = 0;
 
     char stmt[kStatementSize];
-    if (detail::ran(st, detail::compose_and_prepare("tid", stmt, sizeof stmt, texts(t).count,
-                                                    where, caller))
+    if (detail::ran(st, detail::compose_and_prepare("tid", stmt, sizeof stmt, texts(t).count, where,
+                                                    caller))
             .failed()) {
         detail::fail(st, "SelectCount", t.name, "Prepare");
         return -1;
@@ -412,7 +412,8 @@ void key_condition(const T& t, const typename T::Record& rec, char* out,
             detail::append(out, size, used, text.data(), text.size());
         } else {
             const char* s = static_cast<const char*>(field);
-            const std::string quoted = esql::quote_doubled(std::string_view(s, strnlen(s, c.width)));
+            const std::string quoted =
+                esql::quote_doubled(std::string_view(s, strnlen(s, c.width)));
             detail::append(out, size, used, quoted.data(), quoted.size());
         }
         detail::append(out, size, used, "' ", 2);

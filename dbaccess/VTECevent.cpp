@@ -38,8 +38,8 @@ int DeleteVTECevent(const char* where) {
     return dbaccess::remove(table, state, where, esql::Where::current());
 }
 
-int UpdateVTECeventByRecord(const VTECevent* newRecord, const VTECevent* oldRecord) {
-    return dbaccess::update_by_record(table, state, newRecord, oldRecord, esql::Where::current());
+int UpdateVTECeventByRecord(const VTECevent* new_record, const VTECevent* old_record) {
+    return dbaccess::update_by_record(table, state, new_record, old_record, esql::Where::current());
 }
 
 int InsertOrUpdateVTECevent(const VTECevent* record) {

@@ -269,6 +269,27 @@ TEST(DataToString, FormatsValuesAndWritesTheNullText) {
     std::memset(&nullDouble, 0xFF, sizeof nullDouble);
     EXPECT_EQ(DataToString(&nullDouble, DOUBLE, out, "%f", ""), 0);
     EXPECT_STREQ(out, "");
+
+    // A format that does not take the value's type writes nothing.
+    struct Mismatch {
+        const void* value;
+        int type;
+        const char* format;
+    } const mismatches[] = {
+        {&i, INT, "%s"},     {&i, INT, "%f"},      {&i, INT, "%ld"},  {&i, INT, "%d %d"},
+        {&i, INT, "%*d"},    {&i, INT, "%1$d"},    {&i, INT, "none"}, {&i, INT, "100%%"},
+        {&i, INT, "%n"},     {&s, SHORT, "%lc"},   {c, CHAR, "%s"},   {&d, DOUBLE, "%d"},
+        {&d, DOUBLE, "%Lf"}, {&d, DOUBLE, "%.*f"}, {&f, FLOAT, "%x"}, {&d, DOUBLE, "%f%"},
+    };
+    for (const Mismatch& m : mismatches) {
+        std::strcpy(out, "kept");
+        EXPECT_EQ(DataToString(m.value, m.type, out, m.format, "-"), 0) << m.format;
+        EXPECT_STREQ(out, "kept") << m.format;
+    }
+    EXPECT_EQ(DataToString(&d, DOUBLE, out, "%+08.3lf%%", "-"), 1);
+    EXPECT_STREQ(out, "+001.500%");
+    EXPECT_EQ(DataToString(&s, SHORT, out, "%#hx", "-"), 1);
+    EXPECT_STREQ(out, "0xfff4");
 }
 
 TEST(DataToString, SizedFormStaysWithinItsBuffer) {

@@ -12,6 +12,25 @@ namespace {
 
 using EsqlTest = DbTest;
 
+TEST(NumberPlaceholders, OnlyPlacesOutsideLiteralsIdentifiersAndComments) {
+    struct Case {
+        const char* text;
+        const char* numbered;
+    } const cases[] = {
+        {"a = ? AND b = ?", "a = $1 AND b = $2"},
+        {"a = '?' AND \"b?\" = ?", "a = '?' AND \"b?\" = $1"},
+        {"a = 'it''s ?' AND b = ?", "a = 'it''s ?' AND b = $1"},
+        {"a = ? -- b = ?\nAND c = ?", "a = $1 -- b = ?\nAND c = $2"},
+        {"a = ? /* b = ? /* nested ? */ still ? */ AND c = ?",
+         "a = $1 /* b = ? /* nested ? */ still ? */ AND c = $2"},
+        {"a = ? /*/ ? */ - ?", "a = $1 /*/ ? */ - $2"},
+        {"a = ? -- to the end ?", "a = $1 -- to the end ?"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(esql::detail::number_placeholders(c.text), c.numbered) << c.text;
+    }
+}
+
 TEST_F(EsqlTest, PreparingSendsNothingAndAFaultyStatementShowsWhenItRuns) {
     // The text is recorded as it is: no server would accept it.
     const esql::Result prepared = esql::prepare("t_faulty", "SELECT FROM WHERE");

@@ -153,9 +153,9 @@ TEST_F(LoadUniqueTest, ValuesLongerThanTheRecordAreCutAndTold) {
     int count = 0;
     testing::internal::CaptureStderr();
     DistinctValue* first = LoadUnique("lremark", "Location", "ORDER BY lremark", &count);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "LoadUnique: value longer than 119 characters cut to (" + std::string(119, 'x') +
-                  ")\n");
+    EXPECT_EQ(
+        testing::internal::GetCapturedStderr(),
+        "LoadUnique: value longer than 119 characters cut to (" + std::string(119, 'x') + ")\n");
     ASSERT_EQ(count, 3);
     const std::vector<std::string> expected{std::string(119, 'x'), fits119, ""};
     EXPECT_EQ(texts(first), expected);
@@ -187,10 +187,11 @@ TEST_F(LoadUniqueTest, FetchFailingAfterSomeRowsGivesNoList) {
         "LoadUnique: error in fetch (-400)\nLoadUnique: error in fetch (character with byte "
         "sequence 0xc5 0x91 in encoding \"UTF8\" has no equivalent in encoding \"LATIN1\" on line ";
     ASSERT_EQ(err.rfind(head, 0), 0u) << err;
-    EXPECT_EQ(err.substr(err.find(')', head.size())),
-              ")\nLoadUnique: error in fetch (22P05)\n"
-              " table=Admin:where=ORDER BY hsa:sqlstmt= SELECT DISTINCT hsa FROM Admin ORDER BY hsa "
-              "\n");
+    EXPECT_EQ(
+        err.substr(err.find(')', head.size())),
+        ")\nLoadUnique: error in fetch (22P05)\n"
+        " table=Admin:where=ORDER BY hsa:sqlstmt= SELECT DISTINCT hsa FROM Admin ORDER BY hsa "
+        "\n");
 
     // The cursor was closed on the way out.
     ASSERT_EQ(esql::execute_immediate("SET client_encoding TO 'UTF8'").code, 0);

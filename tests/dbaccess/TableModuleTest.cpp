@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -12,6 +14,20 @@
 
 namespace dbtest {
 namespace {
+
+// The line of dbaccess/<module>.cpp that a runtime message ending in "on line N" names.
+std::string moduleLine(const std::string& module, const std::string& message) {
+    const std::size_t at = message.rfind(" on line ");
+    if (at == std::string::npos) {
+        return "";
+    }
+    const int line = std::atoi(message.c_str() + at + 9);
+    std::ifstream source(std::string(TREVANE_SOURCE_DIR) + "/dbaccess/" + module + ".cpp");
+    std::string text;
+    for (int i = 0; i < line && std::getline(source, text); ++i) {
+    }
+    return text;
+}
 
 template <class Traits>
 class TableModuleTest : public DbTest {
@@ -232,20 +248,26 @@ TYPED_TEST(TableModuleTest, FailedStatementsReportThreeLinesAndReturnTheirErrors
     struct Case {
         std::string first;
         std::function<int()> run;
-        int expected;  // 0: the SQL code
+        int expected;      // 0: the SQL code
+        std::string call;  // on the module's line that the runtime's message names
     };
     const char* bad = "WHERE nosuch = 1";
     const std::vector<Case> cases = {
         // Preparing sends nothing: a faulty where clause shows at the step that runs it.
         {"Get" + name + "() in Open cursor section",
-         [&] { return T::Get(bad) == nullptr ? -1 : 0; }, -1},
+         [&] { return T::Get(bad) == nullptr ? -1 : 0; }, -1,
+         "select(table, state, dbaccess::kGetCursor"},
         {"Select" + name + "() in Open cursor section",
-         [&] { return T::Select(bad) == nullptr ? -1 : 0; }, -1},
-        {"SelectCount" + name + "() in Open cursor section", [&] { return T::Count(bad); }, -1},
-        {"Update" + name + "() in Execute section", [&] { return T::Update(&rec, bad); }, 0},
-        {"Delete" + name + "() in Execute Immediate section", [&] { return T::Delete(bad); }, 0},
-        {"Put" + name + "() in Insert section", [&] { return T::Put(&rec); }, 0},
-        {"Insert" + name + "() in Insert section", [&] { return T::Insert(&rec); }, 0},
+         [&] { return T::Select(bad) == nullptr ? -1 : 0; }, -1, "dbaccess::kSelectCursor"},
+        {"SelectCount" + name + "() in Open cursor section", [&] { return T::Count(bad); }, -1,
+         "dbaccess::count("},
+        {"Update" + name + "() in Execute section", [&] { return T::Update(&rec, bad); }, 0,
+         "dbaccess::update("},
+        {"Delete" + name + "() in Execute Immediate section", [&] { return T::Delete(bad); }, 0,
+         "dbaccess::remove("},
+        {"Put" + name + "() in Insert section", [&] { return T::Put(&rec); }, 0, "\"Put\""},
+        {"Insert" + name + "() in Insert section", [&] { return T::Insert(&rec); }, 0,
+         "\"Insert\""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.first);
@@ -256,6 +278,9 @@ TYPED_TEST(TableModuleTest, FailedStatementsReportThreeLinesAndReturnTheirErrors
         EXPECT_LT(st.sqlCode, 0);
         EXPECT_EQ(result, c.expected == 0 ? st.sqlCode : c.expected);
         EXPECT_EQ(err, report(c.first, st));
+        // The message names the line of the module's entry point, not one of the shared code.
+        EXPECT_NE(moduleLine(name, st.errorMessage).find(c.call), std::string::npos)
+            << st.errorMessage;
     }
     // The bad column is named by the server; the duplicate key by its constraint.
     EXPECT_EQ(T::Count(bad), -1);
