@@ -39,42 +39,28 @@ std::string number_placeholders(std::string_view text) {
     int block_depth = 0;  // open "/*" comments
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
-        const char following = i + 1 < text.size() ? text[i + 1] : '\0';
+        const std::string_view pair = text.substr(i, 2);
         if (line_comment) {
             line_comment = c != '\n';
-        } else if (block_depth > 0) {
-            if (c == '*' && following == '/') {
-                --block_depth;
-                out += c;
-                out += following;
-                ++i;
-                continue;
-            }
-            if (c == '/' && following == '*') {
-                ++block_depth;
-                out += c;
-                out += following;
-                ++i;
-                continue;
-            }
         } else if (quote != '\0') {
             if (c == quote) {
                 quote = '\0';
             }
-        } else if (c == '\'' || c == '"') {
-            quote = c;
-        } else if (c == '-' && following == '-') {
-            line_comment = true;
-        } else if (c == '/' && following == '*') {
-            block_depth = 1;
-            out += c;
-            out += following;
+        } else if (pair == "/*" || (block_depth > 0 && pair == "*/")) {
+            block_depth += pair == "/*" ? 1 : -1;
+            out += pair;
             ++i;
             continue;
-        } else if (c == '?') {
-            out += '$';
-            out += std::to_string(next++);
-            continue;
+        } else if (block_depth == 0) {
+            if (c == '\'' || c == '"') {
+                quote = c;
+            } else if (pair == "--") {
+                line_comment = true;
+            } else if (c == '?') {
+                out += '$';
+                out += std::to_string(next++);
+                continue;
+            }
         }
         out += c;
     }

@@ -87,7 +87,7 @@ const StatementTexts& texts(const T& t) {
         StatementTexts texts;
     };
     static std::unordered_map<const T*, Kept> kept;
-    auto [at, added] = kept.try_emplace(&t, Kept{t.name, t.insert_name, {}});
+    auto [at, added] = kept.try_emplace(&t);
     Kept& k = at->second;
     if (added || k.name != t.name || k.insert_name != t.insert_name) {
         k = Kept{t.name, t.insert_name, build_texts(t)};

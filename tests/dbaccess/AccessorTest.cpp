@@ -325,25 +325,25 @@ TEST_F(AccessorTest, StatementThatWouldNotFitIsRefused) {
     ASSERT_NE(got, nullptr);
     FreeAdmin(got);
 
-    const std::string tooLong = "WHERE" + std::string(9990, ' ') + "true";
+    const std::string too_long = "WHERE" + std::string(9990, ' ') + "true";
     // The report names the size the statement would have had: its text, the clause, the end.
     auto expected = [&](const std::string& first, const std::string& statement) {
         return first + " section --- ERROR\nSQLCODE = (-400) sql state = (54000)\nError Message " +
-               "(statement of " + std::to_string(statement.size() + tooLong.size() + 1) +
+               "(statement of " + std::to_string(statement.size() + too_long.size() + 1) +
                " bytes does not fit in its 10000-byte buffer)\n";
     };
     const auto& texts = dbaccess::texts(dbaccess::kAdminTable);
     testing::internal::CaptureStderr();
-    EXPECT_EQ(GetAdmin(tooLong.c_str()), nullptr);
+    EXPECT_EQ(GetAdmin(too_long.c_str()), nullptr);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               expected("GetAdmin() in Prepare", "SELECT * FROM Admin "));
     EXPECT_EQ(GetAdminDbStatus()->sqlCode, -400);
     EXPECT_STREQ(GetAdminDbStatus()->sqlState, "54000");
 
     testing::internal::CaptureStderr();
-    EXPECT_EQ(SelectAdminCount(tooLong.c_str()), -1);
-    EXPECT_EQ(UpdateAdmin(&rec, tooLong.c_str()), -400);
-    EXPECT_EQ(DeleteAdmin(tooLong.c_str()), -400);
+    EXPECT_EQ(SelectAdminCount(too_long.c_str()), -1);
+    EXPECT_EQ(UpdateAdmin(&rec, too_long.c_str()), -400);
+    EXPECT_EQ(DeleteAdmin(too_long.c_str()), -400);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               expected("SelectCountAdmin() in Prepare", "SELECT COUNT(*) FROM Admin ") +
                   expected("UpdateAdmin() in Prepare", texts.update) +
@@ -361,11 +361,11 @@ TEST_F(AccessorTest, ThousandsOfRowsAreListedAndFreed) {
         EXPECT_EQ(GetPerfLogDbStatus()->rowsAffected, 5000);
         ASSERT_EQ(ListCount(&first->list), 5000);
         int expected = 1;
-        bool inOrder = true;
+        bool in_order = true;
         for (Node* n = ListFirst(&first->list); n != nullptr; n = ListNext(n)) {
-            inOrder = inOrder && reinterpret_cast<PerfLog*>(n)->num_processed == expected++;
+            in_order = in_order && reinterpret_cast<PerfLog*>(n)->num_processed == expected++;
         }
-        EXPECT_TRUE(inOrder);
+        EXPECT_TRUE(in_order);
         EXPECT_STREQ(reinterpret_cast<PerfLog*>(ListLast(&first->list))->process, "p5000");
         FreePerfLog(first);
     }

@@ -65,7 +65,7 @@ TEST_F(EsqlTest, ACursorLeftOnAnEarlyReturnIsClosed) {
     db().sql("INSERT INTO Admin (hsa) VALUES ('ABC'), ('DEF')");
     ASSERT_EQ(esql::prepare("t_admin", "SELECT hsa FROM Admin ORDER BY hsa").code, 0);
     char hsa[6] = "";
-    const auto firstRow = [&] {
+    const auto first_row = [&] {
         esql::Cursor cursor("declare t_cur  cursor with hold for ?");
         if (cursor.open("t_admin").failed()) {
             return std::string("open failed: ") + esql::area().sqlerrm.sqlerrmc;
@@ -75,9 +75,9 @@ TEST_F(EsqlTest, ACursorLeftOnAnEarlyReturnIsClosed) {
         }
         return std::string(hsa);  // returns with the cursor still open
     };
-    EXPECT_EQ(firstRow(), "ABC");
+    EXPECT_EQ(first_row(), "ABC");
     // The name is free again: a cursor still open would make this declare fail (42P03).
-    EXPECT_EQ(firstRow(), "ABC");
+    EXPECT_EQ(first_row(), "ABC");
 
     // A cursor that could not be opened is not closed (there is nothing to close), and an
     // explicit close is final.
