@@ -24,8 +24,8 @@ int UpdateAdmin(const Admin* record, const char* where);
 // Deletes the selected rows (all without a where clause): 0 (also when none matched) or the SQL
 // code.
 int DeleteAdmin(const char* where);
-// UpdateAdmin of newRecord over the row with oldRecord's key.
-int UpdateAdminByRecord(const Admin* newRecord, const Admin* oldRecord);
+// UpdateAdmin of new_record over the row with old_record's key.
+int UpdateAdminByRecord(const Admin* new_record, const Admin* old_record);
 // Updates the row with the record's key, or inserts the record when there is none; the SQL code.
 int InsertOrUpdateAdmin(const Admin* record);
 // Inserts the record when its key is absent (*inserted tells); the status's SQL code.

@@ -13,7 +13,8 @@
 // Every row the where clause selects, as a list headed by the first record; null for none.
 DPARadar* GetDPARadar(const char* where);
 // The same as GetDPARadar; `cut` gets one flag per record, in list order: true when its
-// grid_filename was longer than the field and arrived cut (what is left may name another file).
+// grid_filename, its padding blanks dropped, did not fit the field and was cut (what is left may
+// name another file). Empty when no list is returned.
 DPARadar* GetDPARadarWithCutNames(const char* where, std::vector<bool>& cut);
 // The same as GetDPARadar, on a cursor of its own.
 DPARadar* SelectDPARadar(const char* where);
@@ -29,8 +30,8 @@ int UpdateDPARadar(const DPARadar* record, const char* where);
 // Deletes the selected rows (all without a where clause): 0 (also when none matched) or the SQL
 // code.
 int DeleteDPARadar(const char* where);
-// UpdateDPARadar of newRecord over the row with oldRecord's key.
-int UpdateDPARadarByRecord(const DPARadar* newRecord, const DPARadar* oldRecord);
+// UpdateDPARadar of new_record over the row with old_record's key.
+int UpdateDPARadarByRecord(const DPARadar* new_record, const DPARadar* old_record);
 // Updates the row with the record's key, or inserts the record when there is none; the SQL code.
 int InsertOrUpdateDPARadar(const DPARadar* record);
 // Inserts the record when its key is absent (*inserted tells); the status's SQL code.

@@ -6,6 +6,10 @@
 
 #include <cstddef>
 
+namespace esql {
+struct Result;
+}
+
 // Host-type codes of the runtime, as the null-marker functions take them: the runtime's own
 // codes (Esql.h maps the C++ types to them).
 enum HostTypeCode : int {
@@ -37,7 +41,8 @@ struct DbStatus {
     char errorMessage[257];  // the runtime's message, at most 256 characters
 };
 
-// Copies rows processed, SQLSTATE, SQL code and message from the runtime; sqlCommand stays.
+// Copies rows processed, SQLSTATE, SQL code and message of the runtime's last statement from its
+// communication area, for a program that runs its own statements; sqlCommand stays.
 void initDbStatus(DbStatus* status);
 // Stores a row count in rowsAffected.
 void setDbStatusRowsAffected(DbStatus* status, int rows);
@@ -55,21 +60,28 @@ int setNullIfIndicated(int indicator, int type, void* value);
 // 0 when the value is not null, -1 when it is (or the type code is refused).
 int getIndicator(int type, const void* value);
 
+namespace dbaccess {
+// Copies rows processed, SQLSTATE, SQL code and message of one statement's outcome, as the
+// wrapper returned it; sqlCommand stays. The table modules build their status with this.
+void init_db_status(DbStatus* status, const esql::Result& outcome);
+}  // namespace dbaccess
+
 // ---- Observation tables and value text ----
 
-// Writes into tableName (at least 17 bytes) the table holding observations of physical element
+// Writes into table_name (at least 17 bytes) the table holding observations of physical element
 // pe from type-source ts, or "INVALID" after a message on standard output. Processed data (ts
 // starting with P) goes to "procvalue" unless the token shef_procobs is "ON" or "on".
-void getTableName(const char* pe, const char* ts, char* tableName);
+void getTableName(const char* pe, const char* ts, char* table_name);
 
 // Writes a host value of a type code (1, 3, 5, 12, 13) into out with a printf format taking an
-// int (codes 1, 3, 5) or a double (12, 13): 1. A null value writes nullText: 0. Other codes
-// write nothing: 0. out must have room for the formatted text.
+// int (codes 1, 3, 5) or a double (12, 13): 1. A null value writes nullText: 0. Other codes, and
+// a format whose one conversion does not take the value's type (or that has no conversion or
+// more than one; "%%" aside), write nothing: 0. out must have room for the formatted text.
 __attribute__((format(printf, 4, 0))) int DataToString(const void* value, int type, char* out,
                                                        const char* format, const char* nullText);
-// The same, writing at most outSize bytes (the text is cut and stays terminated).
+// The same, writing at most out_size bytes (the text is cut and stays terminated).
 __attribute__((format(printf, 5, 0))) int DataToString(const void* value, int type, char* out,
-                                                       std::size_t outSize, const char* format,
+                                                       std::size_t out_size, const char* format,
                                                        const char* nullText);
 
 // Resizes buffer (or allocates it when null) to hold a copy of text and copies it; null when

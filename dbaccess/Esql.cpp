@@ -10,13 +10,13 @@ namespace esql {
 namespace {
 
 // The prepared statements of the connection, by name.
-std::unordered_map<std::string, std::string>& preparedStatements() {
+std::unordered_map<std::string, std::string>& prepared_statements() {
     static std::unordered_map<std::string, std::string> statements;
     return statements;
 }
 
 // The communication area as the runtime leaves it after a statement that succeeded.
-void clearArea() {
+void clear_area() {
     sqlca_t& ca = area();
     ca.sqlcode = 0;
     std::memcpy(ca.sqlstate, "00000", 5);
@@ -34,22 +34,35 @@ std::string number_placeholders(std::string_view text) {
     std::string out;
     out.reserve(text.size() + 16);
     int next = 1;
-    char quote = '\0';
-    for (const char c : text) {
-        if (quote != '\0') {
+    char quote = '\0';  // the quote character of an open literal or identifier
+    bool line_comment = false;
+    int block_depth = 0;  // open "/*" comments
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const std::string_view pair = text.substr(i, 2);
+        if (line_comment) {
+            line_comment = c != '\n';
+        } else if (quote != '\0') {
             if (c == quote) {
                 quote = '\0';
             }
-            out += c;
-        } else if (c == '\'' || c == '"') {
-            quote = c;
-            out += c;
-        } else if (c == '?') {
-            out += '$';
-            out += std::to_string(next++);
-        } else {
-            out += c;
+        } else if (pair == "/*" || (block_depth > 0 && pair == "*/")) {
+            block_depth += pair == "/*" ? 1 : -1;
+            out += pair;
+            ++i;
+            continue;
+        } else if (block_depth == 0) {
+            if (c == '\'' || c == '"') {
+                quote = c;
+            } else if (pair == "--") {
+                line_comment = true;
+            } else if (c == '?') {
+                out += '$';
+                out += std::to_string(next++);
+                continue;
+            }
         }
+        out += c;
     }
     return out;
 }
@@ -73,7 +86,7 @@ Result last_result() {
 }
 
 const std::string* prepared_text(const char* name, int line) {
-    const auto& statements = preparedStatements();
+    const auto& statements = prepared_statements();
     const auto found = statements.find(name);
     if (found == statements.end()) {
         char message[160];
@@ -129,7 +142,7 @@ Result connect(const char* target, Where where) {
 
 Result disconnect(Where where) {
     ECPGdisconnect(static_cast<int>(where.line()), "CURRENT");
-    preparedStatements().clear();
+    prepared_statements().clear();
     return detail::last_result();
 }
 
@@ -140,8 +153,8 @@ Result prepare(const char* name, const char* text, Where where) {
                       "CURRENT", static_cast<int>(where.line()));
         return raise(ECPG_NO_CONN, "08003", message);
     }
-    preparedStatements().insert_or_assign(name, text);
-    clearArea();
+    prepared_statements().insert_or_assign(name, text);
+    clear_area();
     return detail::last_result();
 }
 
@@ -171,9 +184,7 @@ Cursor::Cursor(std::string_view declare) : declare_(declare) {
 
 Cursor::~Cursor() {
     if (open_) {
-        const sqlca_t saved = area();
         close();
-        area() = saved;
     }
 }
 
@@ -184,8 +195,8 @@ Result Cursor::declare(const char* text, Where where) {
     return r;
 }
 
-Result Cursor::open(const char* preparedName, Where where) {
-    const std::string* text = detail::prepared_text(preparedName, static_cast<int>(where.line()));
+Result Cursor::open(const char* prepared_name, Where where) {
+    const std::string* text = detail::prepared_text(prepared_name, static_cast<int>(where.line()));
     if (text == nullptr) {
         return detail::last_result();
     }

@@ -7,8 +7,8 @@
 //
 // Prepared statements are kept here, on the client: preparing a name records its text and sends
 // nothing, so a faulty statement shows at the step that runs it. Every call returns its outcome
-// as a Result; the runtime's communication area is filled as well, because the table modules'
-// status records are built from it.
+// as a Result, which is what callers read; the runtime's communication area is filled as well,
+// for a program that reads it after its own statements (initDbStatus).
 
 #include <ecpgerrno.h>
 #include <ecpglib.h>
@@ -252,8 +252,9 @@ struct Options {
 
 namespace detail {
 
-// The text of a statement as the server takes it: every "?" place (outside quoted literals)
-// numbered as $1, $2, ... when the statement has input variables.
+// The text of a statement as the server takes it: every "?" place numbered as $1, $2, ... when
+// the statement has input variables. A "?" inside a quoted literal or identifier or a comment
+// ("-- " to the end of the line, "/* */" nested as the server nests them) is left as it is.
 std::string number_placeholders(std::string_view text);
 
 template <std::size_t K, std::size_t N>
@@ -343,7 +344,8 @@ Result disconnect(Where where = Where::current());
 // its buffer) in the communication area, shaped as the runtime reports its own failures.
 Result raise(long code, const char* state, const char* message);
 
-// The runtime's communication area: what the table modules' status records are built from.
+// The runtime's communication area, as the runtime leaves it after the last statement. Only the
+// wrapper and initDbStatus read it; everything else reads the Result of its own statement.
 inline sqlca_t& area() {
     return *ECPGget_sqlca();
 }
@@ -354,7 +356,7 @@ std::string quote_doubled(std::string_view value);
 
 // A named cursor WITH HOLD. It opens over a prepared statement (or over the complete text of its
 // declare statement), fetches into host variables and closes with a status; one still open when
-// its scope ends is closed then, leaving the communication area as it was.
+// its scope ends is closed then.
 class Cursor {
    public:
     // `declare` is the cursor's declare statement, such as "declare tcur1  cursor with hold
@@ -364,8 +366,8 @@ class Cursor {
     Cursor(const Cursor&) = delete;
     Cursor& operator=(const Cursor&) = delete;
 
-    // Declares and opens the cursor over the statement prepared under `preparedName`.
-    Result open(const char* preparedName, Where where = Where::current());
+    // Declares and opens the cursor over the statement prepared under `prepared_name`.
+    Result open(const char* prepared_name, Where where = Where::current());
     // Declares and opens the cursor with its declare text as it stands.
     Result open(Where where = Where::current());
 

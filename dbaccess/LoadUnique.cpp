@@ -4,17 +4,18 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "Esql.h"
-#include "TableAccess.h"
+#include "TableStatements.h"
 
 namespace {
 
-// Size of the buffer one value is fetched into.
-constexpr std::size_t kFetchSize = 80;
+// Room for a value in a record: its characters and the terminator.
+constexpr std::size_t kValueSize = sizeof(DistinctValue::text);
 
 // Counts "||" from the left, resuming after each match.
-int countJoins(const char* field) {
+int count_joins(const char* field) {
     int n = 0;
     for (const char* p = std::strstr(field, "||"); p != nullptr; p = std::strstr(p + 2, "||")) {
         ++n;
@@ -28,9 +29,22 @@ struct Owned {
     ~Owned() { std::free(p); }
 };
 
-}  // namespace
+// The four lines of a failed step of the cursor, and what was asked.
+void report_cursor_failure(const char* step, const esql::Result& r, const char* table,
+                           const char* where, const std::string& statement) {
+    std::fprintf(stderr, "LoadUnique: error in %s (%ld)\n", step, r.code);
+    std::fprintf(stderr, "LoadUnique: error in %s (%s)\n", step, r.message.c_str());
+    std::fprintf(stderr, "LoadUnique: error in %s (%s)\n", step, r.state);
+    std::fprintf(stderr, " table=%s:where=%s:sqlstmt=%s\n", table, where, statement.c_str());
+}
 
-DistinctValue* LoadUnique(const char* field, const char* table, const char* where, int* count) {
+// LoadUnique, with one flag per value when `too_long` is given; without, a value cut to the
+// record is reported on standard error.
+DistinctValue* load_unique(const char* field, const char* table, const char* where, int* count,
+                           std::vector<bool>* too_long) {
+    if (too_long != nullptr) {
+        too_long->clear();
+    }
     int ignored = 0;
     int& n = count != nullptr ? *count : ignored;
     if (field == nullptr) {
@@ -54,12 +68,12 @@ DistinctValue* LoadUnique(const char* field, const char* table, const char* wher
     }
     std::snprintf(separator.p, 4, "'%s'", "|");
 
-    const std::size_t joinedSize =
-        std::strlen(field) + 6 * static_cast<std::size_t>(countJoins(field)) + 1;
-    Owned joined{static_cast<char*>(std::calloc(joinedSize, 1))};
+    const std::size_t joined_size =
+        std::strlen(field) + 6 * static_cast<std::size_t>(count_joins(field)) + 1;
+    Owned joined{static_cast<char*>(std::calloc(joined_size, 1))};
     if (joined.p == nullptr) {
         std::fprintf(stderr, "LoadUnique: could not allocate %d bytes of memory for\npNewField.\n",
-                     static_cast<int>(joinedSize));
+                     static_cast<int>(joined_size));
         n = -1;
         return nullptr;
     }
@@ -68,14 +82,14 @@ DistinctValue* LoadUnique(const char* field, const char* table, const char* wher
         char* out = joined.p;
         const char* rest = field;
         for (const char* p = std::strstr(rest, "||"); p != nullptr; p = std::strstr(rest, "||")) {
-            const std::size_t upTo = static_cast<std::size_t>(p - rest) + 2;
-            std::memcpy(out, rest, upTo);
-            out += upTo;
+            const std::size_t up_to = static_cast<std::size_t>(p - rest) + 2;
+            std::memcpy(out, rest, up_to);
+            out += up_to;
             std::memcpy(out, separator.p, 3);
             out += 3;
             std::memcpy(out, "||", 2);
             out += 2;
-            rest += upTo;
+            rest += up_to;
         }
         std::strcpy(out, rest);
     }
@@ -92,36 +106,61 @@ DistinctValue* LoadUnique(const char* field, const char* table, const char* wher
     esql::Cursor cursor("declare selectcur cursor with hold for ?");
     const esql::Result opened = cursor.open("selectid");
     if (opened.failed()) {
-        std::fprintf(stderr, "LoadUnique: error in open cursor (%ld)\n", opened.code);
-        std::fprintf(stderr, "LoadUnique: error in open cursor (%s)\n", opened.message.c_str());
-        std::fprintf(stderr, "LoadUnique: error in open cursor (%s)\n", opened.state);
-        std::fprintf(stderr, " table=%s:where=%s:sqlstmt=%s\n", table, where, statement.c_str());
+        report_cursor_failure("open cursor", opened, table, where, statement);
         n = -3;
         return nullptr;
     }
 
-    char value[kFetchSize];
-    const auto out = esql::vars(value);
+    // Fetched whole, so that a value longer than the record's text is told apart; a NULL value
+    // arrives as the empty text.
+    esql::FixedText<kValueSize> value;
     const esql::Options lenient{.force_indicator = false};
     dbaccess::detail::RecordList<DistinctValue> result;
     int values = 0;
     for (;;) {
-        std::memset(value, 0, sizeof value);
-        if (cursor.fetch(out, lenient).code != 0) {
+        const esql::Result fetched = cursor.fetch(esql::vars(value.var()), lenient);
+        if (fetched.no_row()) {
             break;
         }
-        value[sizeof value - 1] = '\0';  // a longer value arrives unterminated
+        if (fetched.code != 0) {
+            // A value that could not be read ends nothing early: the whole list is refused.
+            report_cursor_failure("fetch", fetched, table, where, statement);
+            if (too_long != nullptr) {
+                too_long->clear();
+            }
+            n = -4;
+            return nullptr;
+        }
         auto* rec = static_cast<DistinctValue*>(std::calloc(1, sizeof(DistinctValue)));
         if (rec == nullptr) {
             break;
         }
-        std::memcpy(rec->text, value, sizeof value);
+        const bool cut = !value.fits();
+        std::snprintf(rec->text, sizeof rec->text, "%.*s", static_cast<int>(kValueSize - 1),
+                      value.c_str());
+        if (too_long != nullptr) {
+            too_long->push_back(cut);
+        } else if (cut) {
+            std::fprintf(stderr, "LoadUnique: value longer than %d characters cut to (%s)\n",
+                         static_cast<int>(kValueSize - 1), rec->text);
+        }
         result.add(rec);
         ++values;
     }
     cursor.close();
     n = values;
     return result.release();
+}
+
+}  // namespace
+
+DistinctValue* LoadUnique(const char* field, const char* table, const char* where, int* count) {
+    return load_unique(field, table, where, count, nullptr);
+}
+
+DistinctValue* LoadUniqueChecked(const char* field, const char* table, const char* where,
+                                 int* count, std::vector<bool>& too_long) {
+    return load_unique(field, table, where, count, &too_long);
 }
 
 char** ParseUnique(const DistinctValue* record, int* count) {
@@ -173,7 +212,7 @@ char** ParseUnique(const DistinctValue* record, int* count) {
 }
 
 void FreeUnique(DistinctValue* first) {
-    dbaccess::detail::freeRecords(first);
+    dbaccess::detail::free_records(first);
 }
 
 void FreeParseUnique(char** fields) {

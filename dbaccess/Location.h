@@ -5,11 +5,17 @@
 // error logging is on, reports a failed statement in three lines on standard error. Where clauses
 // are appended verbatim (WHERE and ORDER BY included); null or empty means every row.
 
+#include <vector>
+
 #include "DbRecords.h"
 #include "DbmsUtils.h"
 
 // Every row the where clause selects, as a list headed by the first record; null for none.
 Location* GetLocation(const char* where);
+// The same as GetLocation; `cut` gets one flag per record, in list order: true when its lid, its
+// padding blanks dropped, did not fit the field and was cut (what is left may be another
+// station's lid). Empty when no list is returned.
+Location* GetLocationWithCutLids(const char* where, std::vector<bool>& cut);
 // The same as GetLocation, on a cursor of its own.
 Location* SelectLocation(const char* where);
 // Number of rows the where clause selects; -1 on error.
@@ -24,8 +30,8 @@ int UpdateLocation(const Location* record, const char* where);
 // Deletes the selected rows (all without a where clause): 0 (also when none matched) or the SQL
 // code.
 int DeleteLocation(const char* where);
-// UpdateLocation of newRecord over the row with oldRecord's key.
-int UpdateLocationByRecord(const Location* newRecord, const Location* oldRecord);
+// UpdateLocation of new_record over the row with old_record's key.
+int UpdateLocationByRecord(const Location* new_record, const Location* old_record);
 // Updates the row with the record's key, or inserts the record when there is none; the SQL code.
 int InsertOrUpdateLocation(const Location* record);
 // Inserts the record when its key is absent (*inserted tells); the status's SQL code.

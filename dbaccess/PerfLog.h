@@ -24,8 +24,8 @@ int UpdatePerfLog(const PerfLog* record, const char* where);
 // Deletes the selected rows (all without a where clause): 0 (also when none matched) or the SQL
 // code.
 int DeletePerfLog(const char* where);
-// UpdatePerfLog of newRecord over the row with oldRecord's key.
-int UpdatePerfLogByRecord(const PerfLog* newRecord, const PerfLog* oldRecord);
+// UpdatePerfLog of new_record over the row with old_record's key.
+int UpdatePerfLogByRecord(const PerfLog* new_record, const PerfLog* old_record);
 // Updates the row with the record's key, or inserts the record when there is none; the SQL code.
 int InsertOrUpdatePerfLog(const PerfLog* record);
 // Inserts the record when its key is absent (*inserted tells); the status's SQL code.

@@ -1,9 +1,12 @@
 #pragma once
 
 // The five tables reached through records, each described once: its name, its columns in the
-// order the select-all statements return them, and its key.
+// order the select-all statements return them, and its key. Station and office identifiers
+// and grid file names may be held in char(n) columns: their padding blanks are dropped on
+// reading, so they come back as the bare names.
 
-#include "TableAccess.h"
+#include "DbRecords.h"
+#include "TableDescription.h"
 
 namespace dbaccess {
 
@@ -17,15 +20,15 @@ inline constexpr Table<Admin, 11, 1> kAdminTable{
         column<&Admin::region>("region", Nullable::Yes),
         column<&Admin::regno>("regno", Nullable::Yes),
         column<&Admin::cd404>("cd404", Nullable::Yes),
-        dateColumn<&Admin::tenyr>("tenyr", Nullable::Yes),
-        dateColumn<&Admin::oneyr>("oneyr", Nullable::Yes),
-        column<&Admin::hsa>("hsa", Nullable::No),
+        date_column<&Admin::tenyr>("tenyr", Nullable::Yes),
+        date_column<&Admin::oneyr>("oneyr", Nullable::Yes),
+        column<&Admin::hsa>("hsa", Nullable::No, esql::Trim::TrailingBlanks),
         column<&Admin::hsa_num>("hsa_num", Nullable::Yes),
         column<&Admin::hb_password>("hb_password", Nullable::Yes),
     }},
     {8},  // hsa
 };
-static_assert(wellFormed(kAdminTable));
+static_assert(well_formed(kAdminTable));
 
 inline constexpr Table<DPARadar, 25, 2> kDPARadarTable{
     "DPARadar",
@@ -55,34 +58,35 @@ inline constexpr Table<DPARadar, 25, 2> kDPARadarTable{
         column<&DPARadar::opermode>("opermode", Nullable::Yes),
         column<&DPARadar::missper>("missper", Nullable::Yes),
         column<&DPARadar::supplmess>("supplmess", Nullable::Yes),
-        column<&DPARadar::grid_filename>("grid_filename", Nullable::Yes),
+        column<&DPARadar::grid_filename>("grid_filename", Nullable::Yes,
+                                         esql::Trim::TrailingBlanks),
     }},
     {0, 1},  // radid, obstime
 };
-static_assert(wellFormed(kDPARadarTable));
+static_assert(well_formed(kDPARadarTable));
 
 inline constexpr Table<Location, 29, 1> kLocationTable{
     "Location",
     "location",
     {{
-        column<&Location::lid>("lid", Nullable::No),
+        column<&Location::lid>("lid", Nullable::No, esql::Trim::TrailingBlanks),
         column<&Location::county>("county", Nullable::No),
         column<&Location::coe>("coe", Nullable::Yes),
         column<&Location::cpm>("cpm", Nullable::Yes),
         column<&Location::detail>("detail", Nullable::Yes),
         column<&Location::elev>("elev", Nullable::Yes),
         column<&Location::hdatum>("hdatum", Nullable::Yes),
-        column<&Location::hsa>("hsa", Nullable::No),
+        column<&Location::hsa>("hsa", Nullable::No, esql::Trim::TrailingBlanks),
         column<&Location::hu>("hu", Nullable::Yes),
         column<&Location::lat>("lat", Nullable::Yes),
         column<&Location::lon>("lon", Nullable::Yes),
         column<&Location::lremark>("lremark", Nullable::Yes),
-        dateColumn<&Location::lrevise>("lrevise", Nullable::Yes),
+        date_column<&Location::lrevise>("lrevise", Nullable::Yes),
         column<&Location::name>("name", Nullable::Yes),
         column<&Location::network>("network", Nullable::No),
         column<&Location::rb>("rb", Nullable::Yes),
         column<&Location::rfc>("rfc", Nullable::No),
-        dateColumn<&Location::sbd>("sbd", Nullable::Yes),
+        date_column<&Location::sbd>("sbd", Nullable::Yes),
         column<&Location::sn>("sn", Nullable::Yes),
         column<&Location::state>("state", Nullable::No),
         column<&Location::waro>("waro", Nullable::Yes),
@@ -97,7 +101,7 @@ inline constexpr Table<Location, 29, 1> kLocationTable{
     }},
     {0},  // lid
 };
-static_assert(wellFormed(kLocationTable));
+static_assert(well_formed(kLocationTable));
 
 inline constexpr Table<PerfLog, 10, 2> kPerfLogTable{
     "PerfLog",
@@ -116,7 +120,7 @@ inline constexpr Table<PerfLog, 10, 2> kPerfLogTable{
     }},
     {0, 1},  // process, start_time
 };
-static_assert(wellFormed(kPerfLogTable));
+static_assert(well_formed(kPerfLogTable));
 
 inline constexpr Table<VTECevent, 18, 3> kVTECeventTable{
     "VTECevent",
@@ -143,6 +147,6 @@ inline constexpr Table<VTECevent, 18, 3> kVTECeventTable{
     }},
     {0, 1, 2},  // geoid, product_id, producttime
 };
-static_assert(wellFormed(kVTECeventTable));
+static_assert(well_formed(kVTECeventTable));
 
 }  // namespace dbaccess

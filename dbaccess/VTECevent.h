@@ -24,8 +24,8 @@ int UpdateVTECevent(const VTECevent* record, const char* where);
 // Deletes the selected rows (all without a where clause): 0 (also when none matched) or the SQL
 // code.
 int DeleteVTECevent(const char* where);
-// UpdateVTECevent of newRecord over the row with oldRecord's key.
-int UpdateVTECeventByRecord(const VTECevent* newRecord, const VTECevent* oldRecord);
+// UpdateVTECevent of new_record over the row with old_record's key.
+int UpdateVTECeventByRecord(const VTECevent* new_record, const VTECevent* old_record);
 // Updates the row with the record's key, or inserts the record when there is none; the SQL code.
 int InsertOrUpdateVTECevent(const VTECevent* record);
 // Inserts the record when its key is absent (*inserted tells); the status's SQL code.

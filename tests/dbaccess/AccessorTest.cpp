@@ -3,13 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "Esql.h"
 #include "TableDescriptors.h"
+#include "TableStatements.h"
 #include "TableTraits.h"
 
 namespace dbtest {
 namespace {
+
+// A second description of the Admin record, over a table of its own.
+constexpr dbaccess::Table<Admin, 11, 1> kAdminCopyTable{
+    "AdminCopy", "admincopy", dbaccess::kAdminTable.columns, dbaccess::kAdminTable.key};
 
 struct ExpectedTexts {
     const dbaccess::StatementTexts& made;
@@ -73,6 +79,14 @@ TEST(StatementTexts, EachTableSpellsItsStatementsExactly) {
          "geomode = ? ,     action = ? , office_id = ? , phenom = ? , signif = ? , etn = ? ,     "
          "begintime = ? , endtime = ? , severity = ? , immed_cause = ? , risetime = ? ,     "
          "cresttime = ? , falltime = ? , record = ? "},
+        // Built after the Admin texts, from a description of the same record type.
+        {dbaccess::texts(kAdminCopyTable), "SELECT * FROM AdminCopy ",
+         "SELECT COUNT(*) FROM AdminCopy ", "DELETE FROM AdminCopy ",
+         "insert into admincopy ( focalpoint  , ofc  , phone  , region  , regno  , cd404  , tenyr "
+         " , oneyr  , hsa  , hsa_num  , hb_password  ) values (  ? ,  ? ,  ? ,  ? ,  ? ,  ? ,  ? , "
+         " ? ,  ? ,  ? ,  ? )",
+         " UPDATE AdminCopy SET focalpoint = ? , ofc = ? , phone = ? , region = ? , regno = ? ,   "
+         "  cd404 = ? , tenyr = ? , oneyr = ? , hsa = ? , hsa_num = ? ,     hb_password = ? "},
     };
     for (const ExpectedTexts& t : tables) {
         SCOPED_TRACE(t.select);
@@ -158,7 +172,10 @@ TEST_F(AccessorTest, KeyWithAQuoteMatchesItsOwnRowOnly) {
     EXPECT_EQ(InsertOrUpdateAdmin(&changed), 0);
     EXPECT_EQ(GetAdminDbStatus()->sqlCommand, SQL_UPDATE);
 
-    // A caller's own where clause is used as written.
+    // A caller's own where clause is used as written, a "?" in its literals and comments too.
+    EXPECT_EQ(UpdateAdmin(&changed, "WHERE hsa = 'O''BRN' -- or '?'\n /* ? */ AND phone <> '?'"),
+              0);
+    EXPECT_EQ(GetAdminDbStatus()->rowsAffected, 1);
     Admin* got = GetAdmin("WHERE hsa = 'O''BRN'");
     ASSERT_NE(got, nullptr);
     EXPECT_STREQ(got->phone, "555-0199");
@@ -184,6 +201,67 @@ TEST_F(AccessorTest, KeyValueCannotWidenADelete) {
     EXPECT_EQ(GetVTECeventDbStatus()->sqlCode, 100);
     EXPECT_EQ(GetVTECeventDbStatus()->rowsAffected, 0);
     EXPECT_EQ(db().count("SELECT count(*) FROM VTECevent"), 2);
+}
+
+TEST_F(AccessorTest, ASecondDescriptionOfARecordRunsItsOwnStatements) {
+    db().sql("CREATE TABLE AdminCopy (LIKE Admin INCLUDING ALL)");
+    Admin rec;
+    AdminTraits::fill(rec, "ABC");
+    ASSERT_EQ(PutAdmin(&rec), 0);
+    dbaccess::ModuleState copy;
+    const esql::Where here = esql::Where::current();
+    AdminTraits::change(rec);
+    EXPECT_EQ(dbaccess::insert(kAdminCopyTable, copy, "Put", &rec, here), 0);
+    Admin* got = dbaccess::select(kAdminCopyTable, copy, dbaccess::kGetCursor, nullptr, here);
+    ASSERT_NE(got, nullptr);
+    EXPECT_STREQ(got->phone, "555-0199");
+    FreeAdmin(got);
+    EXPECT_EQ(db().sql("SELECT phone FROM Admin UNION ALL SELECT phone FROM AdminCopy"),
+              "555-0100\n555-0199");
+}
+
+// Identifiers and grid file names in char(n) columns come back without their padding; one that
+// does not fit its field even so is flagged and cut, and the rest of the list is kept.
+TEST_F(AccessorTest, PaddedNamesComeBackBareAndOverLongOnesAreFlagged) {
+    db().sql(
+        "ALTER TABLE Admin ALTER COLUMN hsa TYPE char(5);"
+        "ALTER TABLE Location ALTER COLUMN lid TYPE char(12);"
+        "ALTER TABLE Location ALTER COLUMN hsa TYPE char(6);"
+        "ALTER TABLE DPARadar ALTER COLUMN grid_filename TYPE char(30);"
+        "INSERT INTO Admin (hsa) VALUES ('ABC');"
+        "INSERT INTO Location (lid, county, hsa, network, rfc, state, wfo, tzone) VALUES "
+        "('BOON1', 'c', 'AB', 'n', 'r', 's', 'w', 't'), ('ABCDEFGHI', 'c', 'AB', 'n', 'r', 's', "
+        "'w', 't'), ('ABCDEFGH', 'c', 'AB', 'n', 'r', 's', 'w', 't');"
+        "INSERT INTO DPARadar (radid, obstime, grid_filename) VALUES "
+        "('KA', '2024-03-05 06:00', 'KA0305.grd'), ('KB', '2024-03-05 06:00', "
+        "'KB0305_123456789012.grd'), ('KC', '2024-03-05 06:00', NULL);");
+
+    Admin* admin = GetAdmin(nullptr);
+    ASSERT_NE(admin, nullptr);
+    EXPECT_STREQ(admin->hsa, "ABC");
+    FreeAdmin(admin);
+
+    std::vector<bool> cut{true};
+    Location* loc = GetLocationWithCutLids("ORDER BY lid", cut);
+    ASSERT_NE(loc, nullptr);
+    std::vector<std::string> lids;
+    for (Node* n = ListFirst(&loc->list); n != nullptr; n = ListNext(n)) {
+        lids.push_back(reinterpret_cast<Location*>(n)->lid + std::string("/") +
+                       reinterpret_cast<Location*>(n)->hsa);
+    }
+    EXPECT_EQ(lids, (std::vector<std::string>{"ABCDEFGH/AB", "ABCDEFGH/AB", "BOON1/AB"}));
+    EXPECT_EQ(cut, (std::vector<bool>{false, true, false}));
+    FreeLocation(loc);
+
+    DPARadar* radar = GetDPARadarWithCutNames("ORDER BY radid", cut);
+    ASSERT_NE(radar, nullptr);
+    std::vector<std::string> names;
+    for (Node* n = ListFirst(&radar->list); n != nullptr; n = ListNext(n)) {
+        names.emplace_back(reinterpret_cast<DPARadar*>(n)->grid_filename);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"KA0305.grd", "KB0305_123456789012.", ""}));
+    EXPECT_EQ(cut, (std::vector<bool>{false, true, false}));
+    FreeDPARadar(radar);
 }
 
 TEST_F(AccessorTest, NullInANonNullableColumnFailsTheSelect) {
@@ -247,25 +325,25 @@ TEST_F(AccessorTest, StatementThatWouldNotFitIsRefused) {
     ASSERT_NE(got, nullptr);
     FreeAdmin(got);
 
-    const std::string tooLong = "WHERE" + std::string(9990, ' ') + "true";
+    const std::string too_long = "WHERE" + std::string(9990, ' ') + "true";
     // The report names the size the statement would have had: its text, the clause, the end.
     auto expected = [&](const std::string& first, const std::string& statement) {
         return first + " section --- ERROR\nSQLCODE = (-400) sql state = (54000)\nError Message " +
-               "(statement of " + std::to_string(statement.size() + tooLong.size() + 1) +
+               "(statement of " + std::to_string(statement.size() + too_long.size() + 1) +
                " bytes does not fit in its 10000-byte buffer)\n";
     };
     const auto& texts = dbaccess::texts(dbaccess::kAdminTable);
     testing::internal::CaptureStderr();
-    EXPECT_EQ(GetAdmin(tooLong.c_str()), nullptr);
+    EXPECT_EQ(GetAdmin(too_long.c_str()), nullptr);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               expected("GetAdmin() in Prepare", "SELECT * FROM Admin "));
     EXPECT_EQ(GetAdminDbStatus()->sqlCode, -400);
     EXPECT_STREQ(GetAdminDbStatus()->sqlState, "54000");
 
     testing::internal::CaptureStderr();
-    EXPECT_EQ(SelectAdminCount(tooLong.c_str()), -1);
-    EXPECT_EQ(UpdateAdmin(&rec, tooLong.c_str()), -400);
-    EXPECT_EQ(DeleteAdmin(tooLong.c_str()), -400);
+    EXPECT_EQ(SelectAdminCount(too_long.c_str()), -1);
+    EXPECT_EQ(UpdateAdmin(&rec, too_long.c_str()), -400);
+    EXPECT_EQ(DeleteAdmin(too_long.c_str()), -400);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               expected("SelectCountAdmin() in Prepare", "SELECT COUNT(*) FROM Admin ") +
                   expected("UpdateAdmin() in Prepare", texts.update) +
@@ -283,11 +361,11 @@ TEST_F(AccessorTest, ThousandsOfRowsAreListedAndFreed) {
         EXPECT_EQ(GetPerfLogDbStatus()->rowsAffected, 5000);
         ASSERT_EQ(ListCount(&first->list), 5000);
         int expected = 1;
-        bool inOrder = true;
+        bool in_order = true;
         for (Node* n = ListFirst(&first->list); n != nullptr; n = ListNext(n)) {
-            inOrder = inOrder && reinterpret_cast<PerfLog*>(n)->num_processed == expected++;
+            in_order = in_order && reinterpret_cast<PerfLog*>(n)->num_processed == expected++;
         }
-        EXPECT_TRUE(inOrder);
+        EXPECT_TRUE(in_order);
         EXPECT_STREQ(reinterpret_cast<PerfLog*>(ListLast(&first->list))->process, "p5000");
         FreePerfLog(first);
     }

@@ -46,27 +46,27 @@ inline timestamp ts(const char* text) {
 
 // Null markers, as records hold them.
 template <std::size_t N>
-void setNull(char (&f)[N]) {
+void set_null(char (&f)[N]) {
     std::memset(f, 0, N);
 }
-inline void setNull(short& f) {
+inline void set_null(short& f) {
     f = SHRT_MIN;
 }
-inline void setNull(int& f) {
+inline void set_null(int& f) {
     f = INT_MIN;
 }
-inline void setNull(float& f) {
+inline void set_null(float& f) {
     std::memset(&f, 0xFF, sizeof f);
 }
-inline void setNull(double& f) {
+inline void set_null(double& f) {
     std::memset(&f, 0xFF, sizeof f);
 }
-inline void setNull(timestamp& f) {
+inline void set_null(timestamp& f) {
     std::memset(&f, 0xFF, sizeof f);
 }
 
 template <std::size_t N>
-void setText(char (&f)[N], const char* text) {
+void set_text(char (&f)[N], const char* text) {
     std::memset(f, 0, N);
     std::snprintf(f, N, "%s", text);
 }

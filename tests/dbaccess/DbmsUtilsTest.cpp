@@ -14,7 +14,7 @@
 namespace dbtest {
 namespace {
 
-bool allBytes(const void* p, std::size_t n, unsigned char b) {
+bool all_bytes(const void* p, std::size_t n, unsigned char b) {
     const auto* c = static_cast<const unsigned char*>(p);
     for (std::size_t i = 0; i < n; ++i) {
         if (c[i] != b)
@@ -45,15 +45,15 @@ TEST(NullMarkers, EachRecordTypeHasItsMarker) {
     EXPECT_EQ(IsNull(INT, &i), 1);
 
     EXPECT_EQ(SetNull(FLOAT, &f), 0);
-    EXPECT_TRUE(allBytes(&f, sizeof f, 0xFF));
+    EXPECT_TRUE(all_bytes(&f, sizeof f, 0xFF));
     EXPECT_EQ(IsNull(FLOAT, &f), 1);
 
     EXPECT_EQ(SetNull(DOUBLE, &d), 0);
-    EXPECT_TRUE(allBytes(&d, sizeof d, 0xFF));
+    EXPECT_TRUE(all_bytes(&d, sizeof d, 0xFF));
     EXPECT_EQ(IsNull(DOUBLE, &d), 1);
 
     EXPECT_EQ(SetNull(TIMESTAMP, &t), 0);
-    EXPECT_TRUE(allBytes(&t, sizeof t, 0xFF));
+    EXPECT_TRUE(all_bytes(&t, sizeof t, 0xFF));
     EXPECT_EQ(IsNull(TIMESTAMP, &t), 1);
 
     // Ordinary values are not null.
@@ -74,13 +74,13 @@ TEST(NullMarkers, EachRecordTypeHasItsMarker) {
 TEST(NullMarkers, IndicatorsTranslateBothWays) {
     char empty[2] = "";
     char one[2] = "x";
-    int nullInt = INT_MIN;
-    int notNull = INT_MIN + 1;
+    int null_int = INT_MIN;
+    int not_null = INT_MIN + 1;
     EXPECT_EQ(getIndicator(CHAR, empty), -1);
     EXPECT_EQ(getIndicator(CHAR, one), 0);
-    EXPECT_EQ(getIndicator(INT, &nullInt), -1);
-    EXPECT_EQ(getIndicator(INT, &notNull), 0);
-    EXPECT_EQ(getIndicator(INTERVAL, &notNull), -1);
+    EXPECT_EQ(getIndicator(INT, &null_int), -1);
+    EXPECT_EQ(getIndicator(INT, &not_null), 0);
+    EXPECT_EQ(getIndicator(INTERVAL, &not_null), -1);
 
     EXPECT_EQ(indicatesNull(-1), 1);
     EXPECT_EQ(indicatesNull(0), 0);
@@ -234,8 +234,8 @@ TEST_F(TableName, UnknownElementOrTypeSourceIsInvalid) {
 
 TEST(DataToString, FormatsValuesAndWritesTheNullText) {
     char out[64] = "previous";
-    short nullShort = SHRT_MIN;
-    EXPECT_EQ(DataToString(&nullShort, SHORT, out, "%d", "NULL"), 0);
+    short null_short = SHRT_MIN;
+    EXPECT_EQ(DataToString(&null_short, SHORT, out, "%d", "NULL"), 0);
     EXPECT_STREQ(out, "NULL");
 
     double d = 1.5;
@@ -265,10 +265,31 @@ TEST(DataToString, FormatsValuesAndWritesTheNullText) {
     EXPECT_EQ(DataToString(&t, TIMESTAMP, out, "%ld", "-"), 0);
     EXPECT_STREQ(out, "kept");
 
-    double nullDouble;
-    std::memset(&nullDouble, 0xFF, sizeof nullDouble);
-    EXPECT_EQ(DataToString(&nullDouble, DOUBLE, out, "%f", ""), 0);
+    double null_double;
+    std::memset(&null_double, 0xFF, sizeof null_double);
+    EXPECT_EQ(DataToString(&null_double, DOUBLE, out, "%f", ""), 0);
     EXPECT_STREQ(out, "");
+
+    // A format that does not take the value's type writes nothing.
+    struct Mismatch {
+        const void* value;
+        int type;
+        const char* format;
+    } const mismatches[] = {
+        {&i, INT, "%s"},     {&i, INT, "%f"},      {&i, INT, "%ld"},  {&i, INT, "%d %d"},
+        {&i, INT, "%*d"},    {&i, INT, "%1$d"},    {&i, INT, "none"}, {&i, INT, "100%%"},
+        {&i, INT, "%n"},     {&s, SHORT, "%lc"},   {c, CHAR, "%s"},   {&d, DOUBLE, "%d"},
+        {&d, DOUBLE, "%Lf"}, {&d, DOUBLE, "%.*f"}, {&f, FLOAT, "%x"}, {&d, DOUBLE, "%f%"},
+    };
+    for (const Mismatch& m : mismatches) {
+        std::strcpy(out, "kept");
+        EXPECT_EQ(DataToString(m.value, m.type, out, m.format, "-"), 0) << m.format;
+        EXPECT_STREQ(out, "kept") << m.format;
+    }
+    EXPECT_EQ(DataToString(&d, DOUBLE, out, "%+08.3lf%%", "-"), 1);
+    EXPECT_STREQ(out, "+001.500%");
+    EXPECT_EQ(DataToString(&s, SHORT, out, "%#hx", "-"), 1);
+    EXPECT_STREQ(out, "0xfff4");
 }
 
 TEST(DataToString, SizedFormStaysWithinItsBuffer) {
@@ -279,8 +300,8 @@ TEST(DataToString, SizedFormStaysWithinItsBuffer) {
     EXPECT_STREQ(out, "12345");
     EXPECT_EQ(out[6], '#');
 
-    int nullInt = INT_MIN;
-    EXPECT_EQ(DataToString(&nullInt, INT, out, 3, "%d", "missing"), 0);
+    int null_int = INT_MIN;
+    EXPECT_EQ(DataToString(&null_int, INT, out, 3, "%d", "missing"), 0);
     EXPECT_STREQ(out, "mi");
     EXPECT_EQ(DataToString(nullptr, INT, out, 3, "%d", "x"), 0);
 }

@@ -12,6 +12,25 @@ namespace {
 
 using EsqlTest = DbTest;
 
+TEST(NumberPlaceholders, OnlyPlacesOutsideLiteralsIdentifiersAndComments) {
+    struct Case {
+        const char* text;
+        const char* numbered;
+    } const cases[] = {
+        {"a = ? AND b = ?", "a = $1 AND b = $2"},
+        {"a = '?' AND \"b?\" = ?", "a = '?' AND \"b?\" = $1"},
+        {"a = 'it''s ?' AND b = ?", "a = 'it''s ?' AND b = $1"},
+        {"a = ? -- b = ?\nAND c = ?", "a = $1 -- b = ?\nAND c = $2"},
+        {"a = ? /* b = ? /* nested ? */ still ? */ AND c = ?",
+         "a = $1 /* b = ? /* nested ? */ still ? */ AND c = $2"},
+        {"a = ? /*/ ? */ - ?", "a = $1 /*/ ? */ - $2"},
+        {"a = ? -- to the end ?", "a = $1 -- to the end ?"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(esql::detail::number_placeholders(c.text), c.numbered) << c.text;
+    }
+}
+
 TEST_F(EsqlTest, PreparingSendsNothingAndAFaultyStatementShowsWhenItRuns) {
     // The text is recorded as it is: no server would accept it.
     const esql::Result prepared = esql::prepare("t_faulty", "SELECT FROM WHERE");
@@ -46,7 +65,7 @@ TEST_F(EsqlTest, ACursorLeftOnAnEarlyReturnIsClosed) {
     db().sql("INSERT INTO Admin (hsa) VALUES ('ABC'), ('DEF')");
     ASSERT_EQ(esql::prepare("t_admin", "SELECT hsa FROM Admin ORDER BY hsa").code, 0);
     char hsa[6] = "";
-    const auto firstRow = [&] {
+    const auto first_row = [&] {
         esql::Cursor cursor("declare t_cur  cursor with hold for ?");
         if (cursor.open("t_admin").failed()) {
             return std::string("open failed: ") + esql::area().sqlerrm.sqlerrmc;
@@ -56,9 +75,9 @@ TEST_F(EsqlTest, ACursorLeftOnAnEarlyReturnIsClosed) {
         }
         return std::string(hsa);  // returns with the cursor still open
     };
-    EXPECT_EQ(firstRow(), "ABC");
+    EXPECT_EQ(first_row(), "ABC");
     // The name is free again: a cursor still open would make this declare fail (42P03).
-    EXPECT_EQ(firstRow(), "ABC");
+    EXPECT_EQ(first_row(), "ABC");
 
     // A cursor that could not be opened is not closed (there is nothing to close), and an
     // explicit close is final.

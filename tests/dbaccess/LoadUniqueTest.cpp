@@ -30,7 +30,7 @@ std::vector<std::string> fields(char** array) {
 
 class LoadUniqueTest : public DbTest {
    protected:
-    void addEvent(const char* geoid, const char* product, const char* office, const char* phenom) {
+    void add_event(const char* geoid, const char* product, const char* office, const char* phenom) {
         db().sql(std::string("INSERT INTO VTECevent (geoid, product_id, producttime, office_id, "
                              "phenom, signif) VALUES ('") +
                  geoid + "', '" + product + "', '2024-03-05 08:00', " + office + ", '" + phenom +
@@ -59,10 +59,10 @@ TEST_F(LoadUniqueTest, ListsDistinctValuesInTheOrderAsked) {
 }
 
 TEST_F(LoadUniqueTest, JoinedColumnsComeBackSeparatedAndSplitIntoFields) {
-    addEvent("G1", "P1", "'KABC'", "FL");
-    addEvent("G1", "P2", "'KABC'", "FL");  // same combination
-    addEvent("G2", "P1", "'KA|B'", "FA");  // a value holding the separator
-    addEvent("G3", "P1", "NULL", "FL");    // a null column nulls the whole value
+    add_event("G1", "P1", "'KABC'", "FL");
+    add_event("G1", "P2", "'KABC'", "FL");  // same combination
+    add_event("G2", "P1", "'KA|B'", "FA");  // a value holding the separator
+    add_event("G3", "P1", "NULL", "FL");    // a null column nulls the whole value
 
     int count = 0;
     DistinctValue* first =
@@ -74,11 +74,11 @@ TEST_F(LoadUniqueTest, JoinedColumnsComeBackSeparatedAndSplitIntoFields) {
     std::vector<std::vector<std::string>> split;
     std::vector<int> counts;
     for (Node* n = ListFirst(&first->list); n != nullptr; n = ListNext(n)) {
-        int fieldCount = -1;
-        char** array = ParseUnique(reinterpret_cast<DistinctValue*>(n), &fieldCount);
+        int field_count = -1;
+        char** array = ParseUnique(reinterpret_cast<DistinctValue*>(n), &field_count);
         ASSERT_NE(array, nullptr);
         split.push_back(fields(array));
-        counts.push_back(fieldCount);
+        counts.push_back(field_count);
         FreeParseUnique(array);
     }
     EXPECT_EQ(split, (std::vector<std::vector<std::string>>{
@@ -145,15 +145,58 @@ TEST_F(LoadUniqueTest, CursorThatCannotBeOpenedGivesFourLines) {
     FreeUnique(first);
 }
 
-TEST_F(LoadUniqueTest, ValuesOfEightyCharactersOrMoreAreCutAndTerminated) {
-    const std::string long100(100, 'x');
-    const std::string fits79(79, 'y');
-    db().sql("INSERT INTO Location (lid, lremark) VALUES ('A1', '" + long100 + "'), ('B1', '" +
-             fits79 + "')");
+TEST_F(LoadUniqueTest, ValuesLongerThanTheRecordAreCutAndTold) {
+    const std::string long150(150, 'x');
+    const std::string fits119(119, 'y');
+    db().sql("INSERT INTO Location (lid, lremark) VALUES ('A1', '" + long150 + "'), ('B1', '" +
+             fits119 + "'), ('C1', NULL)");
     int count = 0;
+    testing::internal::CaptureStderr();
     DistinctValue* first = LoadUnique("lremark", "Location", "ORDER BY lremark", &count);
-    ASSERT_EQ(count, 2);
-    EXPECT_EQ(texts(first), (std::vector<std::string>{std::string(79, 'x'), fits79}));
+    EXPECT_EQ(
+        testing::internal::GetCapturedStderr(),
+        "LoadUnique: value longer than 119 characters cut to (" + std::string(119, 'x') + ")\n");
+    ASSERT_EQ(count, 3);
+    const std::vector<std::string> expected{std::string(119, 'x'), fits119, ""};
+    EXPECT_EQ(texts(first), expected);
+    FreeUnique(first);
+
+    std::vector<bool> too_long{false};
+    testing::internal::CaptureStderr();
+    first = LoadUniqueChecked("lremark", "Location", "ORDER BY lremark", &count, too_long);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(texts(first), expected);
+    EXPECT_EQ(too_long, (std::vector<bool>{true, false, false}));
+    FreeUnique(first);
+}
+
+TEST_F(LoadUniqueTest, FetchFailingAfterSomeRowsGivesNoList) {
+    // A value the server cannot send in the session's encoding fails its own fetch, after the
+    // rows before it came. (A failing expression would fail the open: a cursor kept across
+    // commits is computed in full when it is declared.)
+    db().sql("INSERT INTO Admin (hsa) VALUES ('A'), ('B\u0151'), ('C')");
+    ASSERT_EQ(esql::execute_immediate("SET client_encoding TO 'LATIN1'").code, 0);
+    int count = 0;
+    std::vector<bool> too_long{false};
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(LoadUniqueChecked("hsa", "Admin", "ORDER BY hsa", &count, too_long), nullptr);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(count, -4);
+    EXPECT_TRUE(too_long.empty());
+    const std::string head =
+        "LoadUnique: error in fetch (-400)\nLoadUnique: error in fetch (character with byte "
+        "sequence 0xc5 0x91 in encoding \"UTF8\" has no equivalent in encoding \"LATIN1\" on line ";
+    ASSERT_EQ(err.rfind(head, 0), 0u) << err;
+    EXPECT_EQ(
+        err.substr(err.find(')', head.size())),
+        ")\nLoadUnique: error in fetch (22P05)\n"
+        " table=Admin:where=ORDER BY hsa:sqlstmt= SELECT DISTINCT hsa FROM Admin ORDER BY hsa "
+        "\n");
+
+    // The cursor was closed on the way out.
+    ASSERT_EQ(esql::execute_immediate("SET client_encoding TO 'UTF8'").code, 0);
+    DistinctValue* first = LoadUnique("hsa", "Admin", "ORDER BY hsa", &count);
+    EXPECT_EQ(count, 3);
     FreeUnique(first);
 }
 

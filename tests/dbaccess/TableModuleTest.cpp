@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -12,6 +14,20 @@
 
 namespace dbtest {
 namespace {
+
+// The line of dbaccess/<module>.cpp that a runtime message ending in "on line N" names.
+std::string module_line(const std::string& module, const std::string& message) {
+    const std::size_t at = message.rfind(" on line ");
+    if (at == std::string::npos) {
+        return "";
+    }
+    const int line = std::atoi(message.c_str() + at + 9);
+    std::ifstream source(std::string(TREVANE_SOURCE_DIR) + "/dbaccess/" + module + ".cpp");
+    std::string text;
+    for (int i = 0; i < line && std::getline(source, text); ++i) {
+    }
+    return text;
+}
 
 template <class Traits>
 class TableModuleTest : public DbTest {
@@ -33,11 +49,11 @@ class TableModuleTest : public DbTest {
     std::string rows() {
         return db().sql(std::string("SELECT * FROM ") + Traits::table + " ORDER BY 1");
     }
-    long long rowCount() {
+    long long row_count() {
         return db().count(std::string("SELECT count(*) FROM ") + Traits::table);
     }
     const DbStatus& status() { return *Traits::Status(); }
-    void expectStatus(int command, int rows, int code) {
+    void expect_status(int command, int rows, int code) {
         EXPECT_EQ(status().sqlCommand, command);
         EXPECT_EQ(status().rowsAffected, rows);
         EXPECT_EQ(status().sqlCode, code);
@@ -52,14 +68,14 @@ TYPED_TEST(TableModuleTest, RecordWithEveryFieldSetIsStoredAndReadBack) {
     using T = TypeParam;
     auto rec = this->full("K1");
     EXPECT_EQ(T::Put(&rec), 0);
-    this->expectStatus(SQL_INSERT, 1, 0);
-    EXPECT_EQ(this->rows(), T::fullRow("K1"));
+    this->expect_status(SQL_INSERT, 1, 0);
+    EXPECT_EQ(this->rows(), T::full_row("K1"));
 
     auto* got = T::Get(nullptr);
     ASSERT_NE(got, nullptr);
-    this->expectStatus(SQL_SELECT, 1, 100);
+    this->expect_status(SQL_SELECT, 1, 100);
     EXPECT_EQ(ListCount(&got->list), 1);
-    EXPECT_EQ(rowImage(*got), rowImage(rec));
+    EXPECT_EQ(row_image(*got), row_image(rec));
     T::Free(got);
 }
 
@@ -67,19 +83,19 @@ TYPED_TEST(TableModuleTest, NullFieldsAreStoredAsSqlNullAndReadBackAsMarkers) {
     using T = TypeParam;
     auto rec = this->nulls("K1");
     EXPECT_EQ(T::Insert(&rec), 0);
-    this->expectStatus(SQL_INSERT, 1, 0);
+    this->expect_status(SQL_INSERT, 1, 0);
 
-    std::string allNull = std::string("SELECT count(*) FROM ") + T::table + " WHERE true";
-    for (const std::string& c : T::nullable()) allNull += " AND " + c + " IS NULL";
-    EXPECT_EQ(this->db().count(allNull), 1);
+    std::string all_null = std::string("SELECT count(*) FROM ") + T::table + " WHERE true";
+    for (const std::string& c : T::nullable()) all_null += " AND " + c + " IS NULL";
+    EXPECT_EQ(this->db().count(all_null), 1);
 
     auto* got = T::Select("");
     ASSERT_NE(got, nullptr);
-    EXPECT_EQ(rowImage(*got), rowImage(rec));
+    EXPECT_EQ(row_image(*got), row_image(rec));
 
     // Written back unchanged, the columns stay null.
     EXPECT_EQ(T::UpdateByRecord(got, got), 0);
-    EXPECT_EQ(this->db().count(allNull), 1);
+    EXPECT_EQ(this->db().count(all_null), 1);
     T::Free(got);
 }
 
@@ -93,18 +109,18 @@ TYPED_TEST(TableModuleTest, UpdateByRecordChangesOnlyTheKeyedRow) {
     auto changed = a;
     T::change(changed);
     EXPECT_EQ(T::UpdateByRecord(&changed, &a), 0);
-    this->expectStatus(SQL_UPDATE, 1, 0);
-    const std::string q = std::string("SELECT ") + T::changedColumn + " FROM " + T::table +
-                          " WHERE " + T::keyColumn + " = ";
-    EXPECT_EQ(this->db().sql(q + "'K1'"), T::changedValue);
-    EXPECT_NE(this->db().sql(q + "'K2'"), T::changedValue);
+    this->expect_status(SQL_UPDATE, 1, 0);
+    const std::string q = std::string("SELECT ") + T::changed_column + " FROM " + T::table +
+                          " WHERE " + T::key_column + " = ";
+    EXPECT_EQ(this->db().sql(q + "'K1'"), T::changed_value);
+    EXPECT_NE(this->db().sql(q + "'K2'"), T::changed_value);
 
     // A key can be changed too.
     auto moved = changed;
-    T::setKey(moved, "K3");
+    T::set_key(moved, "K3");
     EXPECT_EQ(T::UpdateByRecord(&moved, &changed), 0);
-    EXPECT_EQ(this->db().sql(std::string("SELECT string_agg(") + T::keyColumn + ", ',' ORDER BY " +
-                             T::keyColumn + ") FROM " + T::table),
+    EXPECT_EQ(this->db().sql(std::string("SELECT string_agg(") + T::key_column + ", ',' ORDER BY " +
+                             T::key_column + ") FROM " + T::table),
               "K2,K3");
 }
 
@@ -112,9 +128,9 @@ TYPED_TEST(TableModuleTest, UpdateMatchingNoRowSucceedsWithNoDataCode) {
     using T = TypeParam;
     auto rec = this->full("K1");
     EXPECT_EQ(T::Update(&rec, "WHERE false"), 0);
-    this->expectStatus(SQL_UPDATE, 0, 100);
+    this->expect_status(SQL_UPDATE, 0, 100);
     EXPECT_EQ(esql::area().sqlcode, 100);
-    EXPECT_EQ(this->rowCount(), 0);
+    EXPECT_EQ(this->row_count(), 0);
 }
 
 TYPED_TEST(TableModuleTest, InsertOrUpdateUpdatesAnExistingKeyAndInsertsANewOne) {
@@ -124,15 +140,15 @@ TYPED_TEST(TableModuleTest, InsertOrUpdateUpdatesAnExistingKeyAndInsertsANewOne)
 
     T::change(rec);
     EXPECT_EQ(T::InsertOrUpdate(&rec), 0);
-    this->expectStatus(SQL_UPDATE, 1, 0);
-    EXPECT_EQ(this->rowCount(), 1);
-    EXPECT_EQ(this->db().sql(std::string("SELECT ") + T::changedColumn + " FROM " + T::table),
-              T::changedValue);
+    this->expect_status(SQL_UPDATE, 1, 0);
+    EXPECT_EQ(this->row_count(), 1);
+    EXPECT_EQ(this->db().sql(std::string("SELECT ") + T::changed_column + " FROM " + T::table),
+              T::changed_value);
 
     auto other = this->full("K2");
     EXPECT_EQ(T::InsertOrUpdate(&other), 0);
-    this->expectStatus(SQL_INSERT, 1, 0);
-    EXPECT_EQ(this->rowCount(), 2);
+    this->expect_status(SQL_INSERT, 1, 0);
+    EXPECT_EQ(this->row_count(), 2);
 }
 
 TYPED_TEST(TableModuleTest, InsertIfUniqueInsertsOnlyAnAbsentKey) {
@@ -145,15 +161,15 @@ TYPED_TEST(TableModuleTest, InsertIfUniqueInsertsOnlyAnAbsentKey) {
     EXPECT_EQ(T::InsertIfUnique(&rec, &inserted), 0);
     EXPECT_FALSE(inserted);
     EXPECT_EQ(this->status().sqlCommand, SQL_SELECT);
-    EXPECT_EQ(this->rowCount(), 1);
-    EXPECT_NE(this->db().sql(std::string("SELECT ") + T::changedColumn + " FROM " + T::table),
-              T::changedValue);
+    EXPECT_EQ(this->row_count(), 1);
+    EXPECT_NE(this->db().sql(std::string("SELECT ") + T::changed_column + " FROM " + T::table),
+              T::changed_value);
 
     auto other = this->full("K2");
     EXPECT_EQ(T::InsertIfUnique(&other, &inserted), 0);
     EXPECT_TRUE(inserted);
-    this->expectStatus(SQL_INSERT, 1, 0);
-    EXPECT_EQ(this->rowCount(), 2);
+    this->expect_status(SQL_INSERT, 1, 0);
+    EXPECT_EQ(this->row_count(), 2);
 }
 
 TYPED_TEST(TableModuleTest, ExistsCountAndDeleteByRecord) {
@@ -165,29 +181,29 @@ TYPED_TEST(TableModuleTest, ExistsCountAndDeleteByRecord) {
     auto c = this->full("K3");
 
     EXPECT_EQ(T::Exists(&a), 1);
-    this->expectStatus(SQL_SELECT, 1, 0);
+    this->expect_status(SQL_SELECT, 1, 0);
     EXPECT_EQ(T::Exists(&c), 0);
-    this->expectStatus(SQL_SELECT, 0, 0);
+    this->expect_status(SQL_SELECT, 0, 0);
 
     EXPECT_EQ(T::Count(nullptr), 2);
-    this->expectStatus(SQL_SELECT, 2, 0);
-    EXPECT_EQ(T::Count((std::string("WHERE ") + T::keyColumn + " = 'K2'").c_str()), 1);
-    this->expectStatus(SQL_SELECT, 1, 0);
+    this->expect_status(SQL_SELECT, 2, 0);
+    EXPECT_EQ(T::Count((std::string("WHERE ") + T::key_column + " = 'K2'").c_str()), 1);
+    this->expect_status(SQL_SELECT, 1, 0);
 
     // A delete keeps the command code of the operation before it.
     EXPECT_EQ(T::DeleteByRecord(&a), 0);
-    this->expectStatus(SQL_SELECT, 1, 0);
+    this->expect_status(SQL_SELECT, 1, 0);
     EXPECT_EQ(T::Exists(&a), 0);
     EXPECT_EQ(T::Exists(&b), 1);
 
     EXPECT_EQ(T::DeleteByRecord(&a), 0);
-    this->expectStatus(SQL_SELECT, 0, 100);
+    this->expect_status(SQL_SELECT, 0, 100);
 
     auto d = this->full("K4");
     ASSERT_EQ(T::Put(&d), 0);
     EXPECT_EQ(T::Delete(nullptr), 0);
-    this->expectStatus(SQL_INSERT, 2, 0);
-    EXPECT_EQ(this->rowCount(), 0);
+    this->expect_status(SQL_INSERT, 2, 0);
+    EXPECT_EQ(this->row_count(), 0);
 }
 
 TYPED_TEST(TableModuleTest, ThreeRowsComeBackAsOneListInFetchOrder) {
@@ -196,11 +212,11 @@ TYPED_TEST(TableModuleTest, ThreeRowsComeBackAsOneListInFetchOrder) {
         auto r = this->full(key);
         ASSERT_EQ(T::Put(&r), 0);
     }
-    const std::string order = std::string("ORDER BY ") + T::keyColumn + " DESC";
+    const std::string order = std::string("ORDER BY ") + T::key_column + " DESC";
     for (auto select : {T::Get, T::Select}) {
         auto* first = select(order.c_str());
         ASSERT_NE(first, nullptr);
-        this->expectStatus(SQL_SELECT, 3, 100);
+        this->expect_status(SQL_SELECT, 3, 100);
         ASSERT_EQ(ListCount(&first->list), 3);
         EXPECT_EQ(ListFirst(&first->list), &first->node);
         std::string keys;
@@ -216,10 +232,10 @@ TYPED_TEST(TableModuleTest, ThreeRowsComeBackAsOneListInFetchOrder) {
 TYPED_TEST(TableModuleTest, SelectFindingNoRowsReturnsNoList) {
     using T = TypeParam;
     EXPECT_EQ(T::Get(nullptr), nullptr);
-    this->expectStatus(SQL_SELECT, 0, 100);
+    this->expect_status(SQL_SELECT, 0, 100);
     // A grouping clause can leave the count without any row: the count is then 0.
-    EXPECT_EQ(T::Count((std::string("WHERE false GROUP BY ") + T::keyColumn).c_str()), 0);
-    this->expectStatus(SQL_SELECT, 0, 100);
+    EXPECT_EQ(T::Count((std::string("WHERE false GROUP BY ") + T::key_column).c_str()), 0);
+    this->expect_status(SQL_SELECT, 0, 100);
     T::Free(nullptr);
 }
 
@@ -232,20 +248,26 @@ TYPED_TEST(TableModuleTest, FailedStatementsReportThreeLinesAndReturnTheirErrors
     struct Case {
         std::string first;
         std::function<int()> run;
-        int expected;  // 0: the SQL code
+        int expected;      // 0: the SQL code
+        std::string call;  // on the module's line that the runtime's message names
     };
     const char* bad = "WHERE nosuch = 1";
     const std::vector<Case> cases = {
         // Preparing sends nothing: a faulty where clause shows at the step that runs it.
         {"Get" + name + "() in Open cursor section",
-         [&] { return T::Get(bad) == nullptr ? -1 : 0; }, -1},
+         [&] { return T::Get(bad) == nullptr ? -1 : 0; }, -1,
+         "select(table, state, dbaccess::kGetCursor"},
         {"Select" + name + "() in Open cursor section",
-         [&] { return T::Select(bad) == nullptr ? -1 : 0; }, -1},
-        {"SelectCount" + name + "() in Open cursor section", [&] { return T::Count(bad); }, -1},
-        {"Update" + name + "() in Execute section", [&] { return T::Update(&rec, bad); }, 0},
-        {"Delete" + name + "() in Execute Immediate section", [&] { return T::Delete(bad); }, 0},
-        {"Put" + name + "() in Insert section", [&] { return T::Put(&rec); }, 0},
-        {"Insert" + name + "() in Insert section", [&] { return T::Insert(&rec); }, 0},
+         [&] { return T::Select(bad) == nullptr ? -1 : 0; }, -1, "dbaccess::kSelectCursor"},
+        {"SelectCount" + name + "() in Open cursor section", [&] { return T::Count(bad); }, -1,
+         "dbaccess::count("},
+        {"Update" + name + "() in Execute section", [&] { return T::Update(&rec, bad); }, 0,
+         "dbaccess::update("},
+        {"Delete" + name + "() in Execute Immediate section", [&] { return T::Delete(bad); }, 0,
+         "dbaccess::remove("},
+        {"Put" + name + "() in Insert section", [&] { return T::Put(&rec); }, 0, "\"Put\""},
+        {"Insert" + name + "() in Insert section", [&] { return T::Insert(&rec); }, 0,
+         "\"Insert\""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.first);
@@ -256,6 +278,9 @@ TYPED_TEST(TableModuleTest, FailedStatementsReportThreeLinesAndReturnTheirErrors
         EXPECT_LT(st.sqlCode, 0);
         EXPECT_EQ(result, c.expected == 0 ? st.sqlCode : c.expected);
         EXPECT_EQ(err, report(c.first, st));
+        // The message names the line of the module's entry point, not one of the shared code.
+        EXPECT_NE(module_line(name, st.errorMessage).find(c.call), std::string::npos)
+            << st.errorMessage;
     }
     // The bad column is named by the server; the duplicate key by its constraint.
     EXPECT_EQ(T::Count(bad), -1);
@@ -310,7 +335,7 @@ TYPED_TEST(TableModuleTest, MissingRecordsAreRefusedWithoutAStatement) {
     EXPECT_FALSE(flag);
     EXPECT_EQ(T::Exists(nullptr), 0);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    EXPECT_EQ(this->rowCount(), 1);
+    EXPECT_EQ(this->row_count(), 1);
 }
 
 TYPED_TEST(TableModuleTest, TextsThatFillTheirFieldsAreWrittenWhole) {
@@ -332,7 +357,7 @@ TYPED_TEST(TableModuleTest, TextsThatFillTheirFieldsAreWrittenWhole) {
     ASSERT_EQ(T::Put(&rec), 0);
     auto* got = T::Get(nullptr);
     ASSERT_NE(got, nullptr);
-    EXPECT_EQ(rowImage(*got), rowImage(rec));
+    EXPECT_EQ(row_image(*got), row_image(rec));
     T::Free(got);
     ASSERT_EQ(T::Delete(nullptr), 0);
 
@@ -369,17 +394,17 @@ TYPED_TEST_SUITE(TimeKeyTest, TimeKeyTables);
 TYPED_TEST(TimeKeyTest, AKeyTimeWithAFractionOfASecondMatchesItsOwnRow) {
     using T = TypeParam;
     const auto& d = T::description;
-    std::string timeKey;
+    std::string time_key;
     for (const std::size_t k : d.key) {
         if (d.columns[k].type == ECPGt_timestamp) {
-            timeKey = d.columns[k].name;
+            time_key = d.columns[k].name;
         }
     }
-    ASSERT_FALSE(timeKey.empty());
+    ASSERT_FALSE(time_key.empty());
     auto rec = this->full("K1");
     ASSERT_EQ(T::Put(&rec), 0);
     // A time as now() writes it: microseconds after the second.
-    this->db().sql(std::string("UPDATE ") + d.name + " SET " + timeKey +
+    this->db().sql(std::string("UPDATE ") + d.name + " SET " + time_key +
                    " = date_trunc('second', now()) + interval '123456 microseconds'");
     auto* row = T::Get(nullptr);
     ASSERT_NE(row, nullptr);
@@ -389,15 +414,15 @@ TYPED_TEST(TimeKeyTest, AKeyTimeWithAFractionOfASecondMatchesItsOwnRow) {
 
     EXPECT_EQ(T::Exists(row), 1);
     EXPECT_EQ(T::UpdateByRecord(row, row), 0);
-    this->expectStatus(SQL_UPDATE, 1, 0);
+    this->expect_status(SQL_UPDATE, 1, 0);
     EXPECT_EQ(T::InsertOrUpdate(row), 0);
-    this->expectStatus(SQL_UPDATE, 1, 0);
+    this->expect_status(SQL_UPDATE, 1, 0);
     bool inserted = true;
     EXPECT_EQ(T::InsertIfUnique(row, &inserted), 0);
     EXPECT_FALSE(inserted);
-    EXPECT_EQ(this->rowCount(), 1);
+    EXPECT_EQ(this->row_count(), 1);
     EXPECT_EQ(T::DeleteByRecord(row), 0);
-    EXPECT_EQ(this->rowCount(), 0);
+    EXPECT_EQ(this->row_count(), 0);
     T::Free(row);
 }
 
