@@ -26,7 +26,8 @@ std::vector<Station> ptloc;
 bool read_failed = false;  // the load failed on a statement, not on an empty table
 
 void load_stations(int* status, char* hsa) {
-    Location* head = GetLocation(" ORDER BY lid ");
+    std::vector<bool> cut;
+    Location* head = GetLocationWithCutLids(" ORDER BY lid ", cut);
     read_failed = head == nullptr && GetLocationDbStatus()->sqlCode < 0;
     nloc = head ? ListCount(&head->list) : 0;
     ptloc.assign(static_cast<std::size_t>(nloc), Station{});
@@ -36,14 +37,26 @@ void load_stations(int* status, char* hsa) {
         return;
     }
     std::size_t i = 0;
-    for (Node* n = ListFirst(&head->list); n != nullptr && i < ptloc.size(); n = ListNext(n), ++i) {
+    std::size_t row = 0;
+    for (Node* n = ListFirst(&head->list); n != nullptr && i < ptloc.size(); n = ListNext(n)) {
         const auto* loc = reinterpret_cast<const Location*>(n);
+        const bool lid_cut = row < cut.size() && cut[row];
+        ++row;
+        if (lid_cut) {
+            // Cut to the field, it could pass for another station.
+            std::printf("Location station %s... left out: its lid is longer than 8 characters\n",
+                        loc->lid);
+            continue;
+        }
         std::snprintf(ptloc[i].lid, sizeof ptloc[i].lid, "%s", loc->lid);
         std::snprintf(ptloc[i].hsa, sizeof ptloc[i].hsa, "%s", loc->hsa);
         // char(n) columns pad their values; the lookup key has no trailing blanks.
         strip_tblanks(ptloc[i].lid);
         strip_tblanks(ptloc[i].hsa);
+        ++i;
     }
+    ptloc.resize(i);
+    nloc = static_cast<int>(i);
     FreeLocation(head);
     // The database may sort lid by a collation other than byte order; the search needs strcmp
     // order, so every station is found whatever the database's collation.

@@ -85,8 +85,10 @@ TEST_F(FailClosedTest, KeysThatCannotBeTrustedAreLeftAlone) {
          "          -- lid lookup failed - backup cutoff value used", kRowsByStation, "OWN1:73",
          ""},
         {"a lid longer than its field",
-         stations("varchar(20)") + observations("height", 120, 1, "'ABCDEFGHIJ'"), "", true,
-         "Station ABCDEFGHIJ of height left alone: its lid is longer than 8 characters",
+         stations("varchar(20)") + observations("height", 120, 1, "'ABCDEFGHIJ'") +
+             "INSERT INTO Location (lid, county, hsa, network, rfc, state, wfo, tzone) VALUES "
+             "('ABCDEFGHIJ', 'c', 'ABC', 'n', 'r', 'MA', 'ABC', 'EST');",
+         "", true, "Station ABCDEFGHIJ of height left alone: its lid is longer than 8 characters",
          kRowsByStation, "ABCDEFGHIJ:121,OTHER1:25,OWN1:121", "tables"},
         {"a product id longer than its field", products, "", false,
          "Product ABCDEFGHIJK left alone: its product_id is longer than 10 characters",
