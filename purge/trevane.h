@@ -10,12 +10,12 @@
 struct RunState {
     const char* process = "trevane";  // name under which the run is recorded in PerfLog
     std::time_t start_seconds = 0;
-    timestamp start_time = 0;  // local wall-clock time at the start, for PerfLog
-    int backup_retention = 0;  // 1: backup stations keep rows for num_hours_backup
-    char office_hsa[6] = "";   // hsa of the Admin row, read when backup_retention is set
-    int tables_processed = 0;  // PurgeDynData rows fetched
+    timestamp start_time = 0;       // local wall-clock time at the start, for PerfLog
+    int backup_retention = 0;       // 1: backup stations keep rows for num_hours_backup
+    char office_hsa[6] = "";        // hsa of the Admin row, read when backup_retention is set
+    int tables_processed = 0;       // PurgeDynData rows fetched
     std::int64_t rows_deleted = 0;  // rows deleted by the time-based purge, all tables
-    std::string metrics_file;  // token trevane_metrics_file: written at the end when set
+    std::string metrics_file;       // token trevane_metrics_file: written at the end when set
 };
 
 // How a step of the run ended: go on, or stop the run with an exit status.
