@@ -16,6 +16,7 @@
 #include "LoadUnique.h"
 #include "VTECevent.h"
 #include "purge_mode.h"
+#include "run_control.h"
 #include "run_metrics.h"
 #include "timestamp_functions.h"
 
@@ -94,6 +95,10 @@ void PurgeVTECevent() {
     std::printf("  purging info for %d unique event types\n", count);
 
     for (Node* node = ListFirst(&combinations->list); node != nullptr; node = ListNext(node)) {
+        if (run_stop_requested()) {
+            FreeUnique(combinations);
+            return;
+        }
         int nfields = 0;
         char** fields = ParseUnique(reinterpret_cast<DistinctValue*>(node), &nfields);
         if (fields == nullptr || nfields < 4) {
@@ -110,6 +115,9 @@ void PurgeVTECevent() {
         FreeParseUnique(fields);
 
         const std::string latest = latest_producttime(c);
+        if (run_stop_requested()) {
+            continue;
+        }
 
         timestamp now = 0;
         PGTYPEStimestamp_current(&now);

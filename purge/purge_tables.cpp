@@ -20,6 +20,7 @@
 #include "get_location_hsa.h"
 #include "lid_in_table.h"
 #include "purge_mode.h"
+#include "run_control.h"
 #include "run_metrics.h"
 #include "time_convert.h"
 #include "timestamp_functions.h"
@@ -180,6 +181,9 @@ long delete_by_station(const char* table, const std::string& host_clause,
         return rows;
     }
     for (Node* node = ListFirst(&stations->list); node != nullptr; node = ListNext(node)) {
+        if (run_stop_requested()) {
+            break;
+        }
         char lid[9];
         std::snprintf(lid, sizeof lid, "%.8s", reinterpret_cast<DistinctValue*>(node)->text);
         char station_hsa[4] = "";
@@ -256,6 +260,7 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
     const std::string host_clause = time_clause(row.time_column_name, host);
 
     lower_trim(row.table_name);
+    note_run_item("table", row.table_name);
     if (!plain_identifier(row.table_name) || !plain_identifier(row.time_column_name)) {
         std::printf(
             "Skipping PurgeDynData row: \"%s\" / \"%s\" is not a plain table and column "
@@ -275,6 +280,9 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
         return StepResult::proceed();
     }
     delete_files(row.table_name, host.text.c_str());
+    if (run_stop_requested()) {
+        return StepResult::proceed();
+    }
 
     const int lid_count = lid_in_table(row.table_name);
     long rows = 0;
@@ -346,6 +354,9 @@ StepResult purge_tables(RunState& run) {
         const StepResult result = purge_one(run, row);
         if (result.stop) {
             return result;
+        }
+        if (run_stop_requested()) {
+            return StepResult::exit_with(1);
         }
     }
 

@@ -15,6 +15,7 @@ struct RunState {
     int tables_processed = 0;  // PurgeDynData rows fetched
     int rows_deleted = 0;      // rows deleted by the time-based purge, all tables
     std::string metrics_file;  // token trevane_metrics_file: written at the end when set
+    bool retention_fallback = false;  // backup retention asked for, office hsa unreadable
 };
 
 // How a step of the run ended: go on, or stop the run with an exit status.
