@@ -61,7 +61,7 @@ start|standby)
   if [ "$cmd" = standby ] && [ ! -f "$dir/data/PG_VERSION" ]; then
     primary=$(cd "$primary" && pwd)
     primary_port=$(sed -n 's/^port = //p' "$primary/data/postgresql.auto.conf")
-    as_owner "$bindir/pg_basebackup" -D "$dir/data" -R -X stream -h "$primary" -p "$primary_port" \
+    as_owner "$bindir/pg_basebackup" -D "$dir/data" -R -X stream -c fast -h "$primary" -p "$primary_port" \
       -U postgres >"$dir/basebackup.log" 2>&1 || { cat "$dir/basebackup.log" >&2; exit 1; }
     # What -R wrote is kept across the rewrite of the settings below.
     grep '^primary_conninfo' "$dir/data/postgresql.auto.conf" >"$dir/standby.conf"
