@@ -240,7 +240,7 @@ Result connect(const char* target, Where where) {
     }
     ECPGconnect(static_cast<int>(where.line()), kInformixCompat, target, nullptr, nullptr, nullptr,
                 1);
-    const Result r = detail::last_result();
+    Result r = detail::last_result();
     if (log_stream != nullptr) {
         ECPGdebug(0, nullptr);
         std::fclose(log_stream);

@@ -209,10 +209,10 @@ int trevane_run() {
         CloseDbms();  // says goodbye to a server still there; sends no statement
     }
     if (!run.metrics_file.empty()) {
-        write_run_metrics(run.metrics_file,
-                          {start, epoch_seconds_now(), status, purge_preview(), run.rows_deleted,
-                           run.tables_processed, esql::failed_statement_count(),
-                           run.retention_fallback});
+        write_run_metrics(
+            run.metrics_file,
+            {start, epoch_seconds_now(), status, purge_preview(), run.rows_deleted,
+             run.tables_processed, esql::failed_statement_count(), run.retention_fallback});
     }
     std::fflush(nullptr);
     return status;
