@@ -143,7 +143,8 @@ void PurgeVTECevent() {
         std::snprintf(where, sizeof where,
                       " WHERE geoid='%s' AND office_id = '%s'  AND phenom='%s' AND signif='%s' AND "
                       "producttime < '%s' AND producttime != '%s' ",
-                      esql::quote_doubled(c.geoid).c_str(), esql::quote_doubled(c.office_id).c_str(),
+                      esql::quote_doubled(c.geoid).c_str(),
+                      esql::quote_doubled(c.office_id).c_str(),
                       esql::quote_doubled(c.phenom).c_str(), esql::quote_doubled(c.signif).c_str(),
                       cutoff_text.get(), latest.c_str());
 

@@ -194,7 +194,8 @@ long delete_by_station(const char* table, const std::string& host_clause,
         }
         const std::string& clause =
             std::strcmp(station_hsa, office_hsa) == 0 ? host_clause : backup_clause;
-        const std::string condition = "lid = '" + esql::quote_doubled(lid) + "' AND " + clause + " ";
+        const std::string condition =
+            "lid = '" + esql::quote_doubled(lid) + "' AND " + clause + " ";
         const DeleteOutcome outcome = delete_where(table, condition, true);
         if (outcome.failed) {
             note_table_failed(table);
