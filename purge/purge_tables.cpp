@@ -286,6 +286,9 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
     }
 
     const int lid_count = lid_in_table(row.table_name);
+    if (run_stop_requested()) {
+        return StepResult::proceed();
+    }
     long rows = 0;
     if (run.backup_retention && lid_count != 0) {
         rows = delete_by_station(row.table_name, host_clause, backup_clause, run.office_hsa);

@@ -418,20 +418,20 @@ namespace {
 
 // How a case of the fault matrix disturbs the run.
 enum class Fault {
-    None,          // only what the case's tokens and lock do
+    None,          // only what the case's setting does
+    LockHeld,      // another session holds precip in ACCESS EXCLUSIVE mode, and so below:
+    RelayKilled,   // trevane connects through a TCP relay, killed while the delete waits
+    Restart,       // the server restarts (fast) while the delete waits
+    Sigterm,       // trevane gets SIGTERM while the delete waits
     Standby,       // trevane connects to a hot standby of the cluster
-    RelayKilled,   // trevane connects through a TCP relay, killed while a delete waits
-    Restart,       // the server restarts (fast) while a delete waits
-    Sigterm,       // trevane gets SIGTERM while a delete waits
     SilentServer,  // trevane connects to a listener that never answers
 };
 
 struct FaultCase {
     const char* name;
     Fault fault;
-    testsupport::EnvChanges tokens;
-    bool lock_precip;  // another session holds precip in ACCESS EXCLUSIVE mode
-    std::string line;  // a line of the report, exactly
+    const char* setting;  // NAME=value in trevane's environment, or empty
+    std::string line;     // a line of the report, exactly
     // "<exit status> <where the line stands: last, inside> | <metrics> | <rows of dparadar,
     // height, precip, wind and PerfLog on the primary> | <grid files left>"
     std::string outcome;
@@ -466,66 +466,34 @@ TEST(TrevaneFaults, FaultMatrix) {
         "1 last | exit=1 failures=1 fallback=0 success=0 | 0 50 98 98 0 | 0";
     const std::string untouched = " | 3 98 98 98 0 | 3";
     const FaultCase cases[] = {
-        {"a purge on a hot standby",
-         Fault::Standby,
-         {},
-         false,
+        {"a purge on a hot standby", Fault::Standby, "",
          "trevane: the database server is a hot standby, where nothing can be deleted; the run "
          "stops",
          "1 last | exit=1 failures=0 fallback=0 success=0" + untouched},
-        {"a preview on a hot standby",
-         Fault::Standby,
-         {{"trevane_preview", "on"}},
-         false,
+        {"a preview on a hot standby", Fault::Standby, "trevane_preview=on",
          "Preview on a hot standby: reading only.",
          "0 inside | exit=0 failures=0 fallback=0 success=1" + untouched},
-        {"the relay killed while a delete waits on a lock",
-         Fault::RelayKilled,
-         {{"PGOPTIONS", "-c client_connection_check_interval=1s"}},
-         true,
-         lost,
+        {"the relay killed while a delete waits on a lock", Fault::RelayKilled,
+         "PGOPTIONS=-c client_connection_check_interval=1s", lost, stopped_at_precip},
+        {"a server restart while a delete waits on a lock", Fault::Restart, "", lost,
          stopped_at_precip},
-        {"a server restart while a delete waits on a lock",
-         Fault::Restart,
-         {},
-         true,
-         lost,
-         stopped_at_precip},
-        {"SIGTERM while a delete waits on a lock",
-         Fault::Sigterm,
-         {},
-         true,
+        {"SIGTERM while a delete waits on a lock", Fault::Sigterm, "",
          "trevane: SIGTERM received; the run stops",
          "143 last | exit=143 failures=1 fallback=0 success=0 | 0 50 98 98 0 | 0"},
-        {"a lock timeout",
-         Fault::None,
-         {{"trevane_lock_timeout", "1s"}},
-         true,
+        {"a lock timeout", Fault::LockHeld, "trevane_lock_timeout=1s",
          "PostgreSQL error 55P03 deleting records",
          "0 inside | exit=0 failures=1 fallback=0 success=1 | 0 50 98 50 1 | 0"},
-        {"a statement timeout with a blank in its value",
-         Fault::None,
-         {{"trevane_statement_timeout", "1 s"}},
-         true,
-         "PostgreSQL error 57014 deleting records",
+        {"a statement timeout with a blank in its value", Fault::LockHeld,
+         "trevane_statement_timeout=1 s", "PostgreSQL error 57014 deleting records",
          "0 inside | exit=0 failures=1 fallback=0 success=1 | 0 50 98 50 1 | 0"},
-        {"a lock timeout the server rejects",
-         Fault::None,
-         {{"trevane_lock_timeout", "abc"}},
-         false,
+        {"a lock timeout the server rejects", Fault::None, "trevane_lock_timeout=abc",
          "The server rejects trevane_lock_timeout = 'abc': invalid value for parameter "
          "\"lock_timeout\": \"abc\"",
          "1 inside | exit=1 failures=0 fallback=0 success=0" + untouched},
-        {"a server that never answers",
-         Fault::SilentServer,
-         {},
-         false,
+        {"a server that never answers", Fault::SilentServer, "",
          "PostgreSQL error 2 attempting to open database",
          "1 last | exit=1 failures=0 fallback=0 success=0" + untouched},
-        {"backup retention without an Admin row",
-         Fault::None,
-         {{"trevane_backup_retention_use", "ON"}},
-         false,
+        {"backup retention without an Admin row", Fault::None, "trevane_backup_retention_use=ON",
          "Error attempting to read hsa field from Admin table -- All deletes will be based on "
          "num_hours_host values",
          "0 inside | exit=0 failures=0 fallback=1 success=1 | 0 50 50 50 1 | 0"},
@@ -572,7 +540,10 @@ TEST(TrevaneFaults, FaultMatrix) {
         env["db_name"] = db;
         env["dpa_grid_dir"] = (files.path() / "grid").string();
         env["trevane_metrics_file"] = metrics;
-        for (const auto& [k, v] : c.tokens) env[k] = v;
+        const std::string setting = c.setting;
+        if (!setting.empty()) {
+            env[setting.substr(0, setting.find('='))] = setting.substr(setting.find('=') + 1);
+        }
 
         if (c.fault == Fault::Standby) {
             if (!standby) {
@@ -598,7 +569,9 @@ TEST(TrevaneFaults, FaultMatrix) {
             env["PGPORT"] = port.substr(0, port.find('\n'));
         }
         std::unique_ptr<testsupport::Child> holder;
-        if (c.lock_precip) {
+        const bool lock_precip = c.fault == Fault::LockHeld || c.fault == Fault::RelayKilled ||
+                                 c.fault == Fault::Restart || c.fault == Fault::Sigterm;
+        if (lock_precip) {
             testsupport::EnvChanges holder_env = cluster.env();
             holder_env["PGAPPNAME"] = "lock_holder";
             holder = std::make_unique<testsupport::Child>(
