@@ -15,7 +15,8 @@ namespace esql {
 
 namespace {
 
-// The session as the statements found it. Reset by every connect.
+// The session as the statements found it: every connect starts a fresh one, and the count of
+// failed statements runs for the whole process.
 struct Session {
     Halt halt = Halt::None;
     Result cause;  // the statement that ended it

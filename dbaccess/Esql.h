@@ -18,7 +18,6 @@
 #include <sqlca.h>
 
 #include <array>
-#include <csignal>
 #include <cstddef>
 #include <cstring>
 #include <source_location>

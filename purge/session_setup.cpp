@@ -12,7 +12,7 @@ namespace {
 
 constexpr const char* kConnectTimeoutSeconds = "30";
 
-bool set_in_environment(const char* name) {
+bool given_in_environment(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr && value[0] != '\0';
 }
@@ -50,10 +50,10 @@ std::string escape_option_value(std::string_view value) {
 }
 
 void prepare_connection_environment(bool preview, const SessionTokens& tokens) {
-    if (!set_in_environment("PGCONNECT_TIMEOUT")) {
+    if (!given_in_environment("PGCONNECT_TIMEOUT")) {
         setenv("PGCONNECT_TIMEOUT", kConnectTimeoutSeconds, 1);
     }
-    if (!set_in_environment("PGAPPNAME")) {
+    if (!given_in_environment("PGAPPNAME")) {
         setenv("PGAPPNAME", "trevane", 1);
     }
     const char* given = std::getenv("PGOPTIONS");

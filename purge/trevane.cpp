@@ -125,6 +125,7 @@ int run_purge(RunState& run) {
                 std::printf(
                     "trevane: the database server is a hot standby, where nothing can be "
                     "deleted; the run stops\n");
+                CloseDbms();
                 return 1;
             }
             std::printf("Preview on a hot standby: reading only.\n");
@@ -134,6 +135,7 @@ int run_purge(RunState& run) {
                 std::printf(
                     "trevane: the database session is read-only (default_transaction_read_only "
                     "is on), so nothing can be deleted; the run stops\n");
+                CloseDbms();
                 return 1;
             }
             break;
@@ -181,6 +183,9 @@ int run_purge(RunState& run) {
     std::printf("Elapsed Time = %d sec\n", elapsed_seconds);
     std::printf("             = %6.2f min\n", static_cast<double>(elapsed_minutes));
 
+    if (run_stop_requested()) {
+        return report_run_stop();
+    }
     if (!purge_preview()) {
         note_run_pass("PerfLog entry");
         const auto elapsed = static_cast<float>(elapsed_seconds);
