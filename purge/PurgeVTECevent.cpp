@@ -88,6 +88,10 @@ void PurgeVTECevent() {
     int count = 0;
     DistinctValue* combinations =
         LoadUnique("geoid||office_id||phenom||signif", "VTECevent", " ", &count);
+    if (run_stop_requested()) {
+        FreeUnique(combinations);
+        return;
+    }
     if (combinations == nullptr) {
         std::printf("  no records in VTECevent table\n\n");
         return;
