@@ -454,10 +454,10 @@ std::string metrics_summary(const std::string& file) {
 }  // namespace
 
 // Every way the database, the network or the operator can interrupt a run, over real
-// components: a hot standby, a relay that dies, a server restart, a signal, a lock held by
-// another session, a server that never answers. Each run stops (or goes on) as the case says,
-// with its one line, its metrics, the rows and grid files it leaves, and nothing committed
-// behind its back once the lock is released.
+// components: a hot standby, a read-only session, a relay that dies, a server restart, a signal, a
+// lock held by another session, a server that never answers. Each run stops (or goes on) as the
+// case says, with its one line, its metrics, the rows and grid files it leaves, and nothing
+// committed behind its back once the lock is released.
 TEST(TrevaneFaults, FaultMatrix) {
     const std::string lost =
         "trevane: the connection to the database was lost; the run stops (time-based purge, "
@@ -473,6 +473,11 @@ TEST(TrevaneFaults, FaultMatrix) {
         {"a preview on a hot standby", Fault::Standby, "trevane_preview=on",
          "Preview on a hot standby: reading only.",
          "0 inside | exit=0 failures=0 fallback=0 success=1" + untouched},
+        {"a purge in a read-only session", Fault::None,
+         "PGOPTIONS=-c default_transaction_read_only=on",
+         "trevane: the database session is read-only (default_transaction_read_only is on), so "
+         "nothing can be deleted; the run stops",
+         "1 last | exit=1 failures=0 fallback=0 success=0" + untouched},
         {"the relay killed while a delete waits on a lock", Fault::RelayKilled,
          "PGOPTIONS=-c client_connection_check_interval=1s", lost, stopped_at_precip},
         {"a server restart while a delete waits on a lock", Fault::Restart, "", lost,
