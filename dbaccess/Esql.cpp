@@ -1,13 +1,87 @@
 #include "Esql.h"
 
+#include <libpq-fe.h>
+
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <string_view>
 #include <unordered_map>
 
 namespace esql {
 
 namespace {
+
+// The session as the statements found it: every connect starts a fresh one, and the count of
+// failed statements runs for the whole process.
+struct Session {
+    Halt halt = Halt::None;
+    Result cause;  // the statement that ended it
+    long failed = 0;
+    std::string connect_detail;
+};
+
+Session& session() {
+    static Session s;
+    return s;
+}
+
+// Read and written by the signal handler: plain flags and a pointer set outside it.
+volatile std::sig_atomic_t interrupted_by = 0;
+PGcancel* volatile running_cancel = nullptr;  // made after a connect, for the handler's cancel
+char cancel_errbuf[256];                      // PQcancel's message, unused: static for the handler
+
+void drop_cancel() {
+    PGcancel* cancel = running_cancel;
+    running_cancel = nullptr;  // first, so that a handler never sees it freed
+    if (cancel != nullptr) {
+        PQfreeCancel(cancel);
+    }
+}
+
+// Whether a failure says that the session is gone: the runtime's own lost-connection statuses,
+// the connection exception class 08, an operator or a crash ending the backend (57P01, 57P02,
+// 57P03), or a session that cannot write on a server that does not say whether it is a standby.
+bool session_gone(const Result& r) {
+    if (r.code == ECPG_NO_CONN || r.code == ECPG_CONNECT) {
+        return true;
+    }
+    if (!r.failed()) {
+        return false;
+    }
+    const std::string_view state(r.state);
+    if (state.substr(0, 2) == "08" || state == "57P01" || state == "57P02" || state == "57P03") {
+        return true;
+    }
+    if (state == "25006") {
+        const PGconn* conn = ECPGget_PGconn(nullptr);
+        return conn == nullptr || PQparameterStatus(conn, "in_hot_standby") == nullptr;
+    }
+    return false;
+}
+
+void halt_with(Halt why, const Result& cause) {
+    Session& s = session();
+    if (s.halt == Halt::None && interrupted_by == 0) {
+        s.halt = why;
+        s.cause = cause;
+    }
+}
+
+// The server's words in the runtime's log of a failed connect: the text after its severity.
+std::string server_words(std::string_view log) {
+    for (const std::string_view severity : {"FATAL:  ", "ERROR:  "}) {
+        const std::size_t at = log.rfind(severity);
+        if (at != std::string_view::npos) {
+            std::string_view rest = log.substr(at + severity.size());
+            return std::string(rest.substr(0, rest.find('\n')));
+        }
+    }
+    return {};
+}
 
 // The prepared statements of the connection, by name.
 std::unordered_map<std::string, std::string>& prepared_statements() {
@@ -85,6 +159,35 @@ Result last_result() {
     return r;
 }
 
+bool refused(Result& out) {
+    const Halt why = halt();
+    if (why == Halt::None) {
+        return false;
+    }
+    const char* message = why == Halt::Interrupted
+                              ? "no statement is started once a stop was asked for"
+                              : "no statement is sent once the session is lost";
+    sqlca_t& ca = area();
+    ca.sqlcode = ECPG_NO_CONN;
+    std::memcpy(ca.sqlstate, "08003", 5);
+    std::snprintf(ca.sqlerrm.sqlerrmc, sizeof ca.sqlerrm.sqlerrmc, "%s", message);
+    ca.sqlerrm.sqlerrml = static_cast<int>(std::strlen(ca.sqlerrm.sqlerrmc));
+    ca.sqlerrd[2] = 0;
+    out = last_result();
+    return true;
+}
+
+Result settle() {
+    Result r = last_result();
+    if (r.failed()) {
+        session().failed += 1;
+        if (session_gone(r)) {
+            halt_with(Halt::SessionLost, r);
+        }
+    }
+    return r;
+}
+
 const std::string* prepared_text(const char* name, int line) {
     const auto& statements = prepared_statements();
     const auto found = statements.find(name);
@@ -135,18 +238,83 @@ std::string quote_doubled(std::string_view value) {
 }
 
 Result connect(const char* target, Where where) {
+    drop_cancel();
+    Session& s = session();
+    s.halt = Halt::None;
+    s.cause = Result{};
+    s.connect_detail.clear();
+
+    // The runtime keeps what the client library says about a failed connect to its debug log
+    // only: it is caught in memory for the length of the connect.
+    char* log = nullptr;
+    std::size_t log_size = 0;
+    FILE* log_stream = open_memstream(&log, &log_size);
+    if (log_stream != nullptr) {
+        ECPGdebug(1, log_stream);
+    }
     ECPGconnect(static_cast<int>(where.line()), kInformixCompat, target, nullptr, nullptr, nullptr,
                 1);
-    return detail::last_result();
+    Result r = detail::last_result();
+    if (log_stream != nullptr) {
+        ECPGdebug(0, nullptr);
+        std::fclose(log_stream);
+        const std::unique_ptr<char, decltype(&std::free)> owned(log, &std::free);
+        if (r.failed() && log != nullptr) {
+            s.connect_detail = server_words(std::string_view(log, log_size));
+        }
+    }
+    if (!r.failed()) {
+        PGconn* conn = ECPGget_PGconn(nullptr);
+        running_cancel = conn != nullptr ? PQgetCancel(conn) : nullptr;
+    }
+    return r;
 }
 
 Result disconnect(Where where) {
+    drop_cancel();
     ECPGdisconnect(static_cast<int>(where.line()), "CURRENT");
     prepared_statements().clear();
     return detail::last_result();
 }
 
+Halt halt() {
+    if (session().halt != Halt::None) {
+        return session().halt;
+    }
+    return interrupted_by != 0 ? Halt::Interrupted : Halt::None;
+}
+
+const Result& halt_cause() {
+    return session().cause;
+}
+
+int interrupt_signal() {
+    return interrupted_by;
+}
+
+void interrupt(int signo) noexcept {
+    interrupted_by = signo;
+    PGcancel* cancel = running_cancel;
+    if (cancel != nullptr) {
+        // Documented as safe in a signal handler; the server answers the running statement with
+        // its cancellation, which rolls the statement back.
+        PQcancel(cancel, cancel_errbuf, static_cast<int>(sizeof cancel_errbuf));
+    }
+}
+
+long failed_statement_count() {
+    return session().failed;
+}
+
+const std::string& connect_failure_detail() {
+    return session().connect_detail;
+}
+
 Result prepare(const char* name, const char* text, Where where) {
+    Result refusal;
+    if (detail::refused(refusal)) {
+        return refusal;
+    }
     if (ECPGget_PGconn(nullptr) == nullptr) {
         char message[128];
         std::snprintf(message, sizeof message, "connection \"%s\" does not exist on line %d",
@@ -170,7 +338,7 @@ Result raise(long code, const char* state, const char* message) {
                   static_cast<int>(sizeof ca.sqlerrm.sqlerrmc - 1), message);
     ca.sqlerrm.sqlerrml = static_cast<int>(std::strlen(ca.sqlerrm.sqlerrmc));
     ca.sqlerrd[2] = 0;
-    return detail::last_result();
+    return detail::settle();
 }
 
 Cursor::Cursor(std::string_view declare) : declare_(declare) {
@@ -191,7 +359,20 @@ Cursor::~Cursor() {
 Result Cursor::declare(const char* text, Where where) {
     Result r = exec(text, none, none, {}, where);
     // Declaring it again while it is open fails and leaves it open.
+    if (!r.failed()) {
+        fetched_ = false;
+    }
     open_ = open_ || !r.failed();
+    return r;
+}
+
+Result Cursor::fetched(Result r) {
+    if (!fetched_ && open_) {
+        fetched_ = true;
+        if (r.failed() && std::strcmp(r.state, "34000") == 0) {
+            halt_with(Halt::NoSessionCursors, r);
+        }
+    }
     return r;
 }
 

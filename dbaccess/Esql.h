@@ -287,9 +287,20 @@ auto arg(const std::array<HostVar, N>& v) {
 // The outcome the runtime left in its communication area.
 Result last_result();
 
+// True, with `out` set to the refusal, when no statement may be sent any more (see halt()).
+bool refused(Result& out);
+
+// The outcome of the statement just run: counted when it failed, and the session marked lost
+// when the failure says the connection is gone.
+Result settle();
+
 template <std::size_t NI, std::size_t NO, std::size_t... I, std::size_t... J>
 Result run(const char* text, const std::array<HostVar, NI>& in, const std::array<HostVar, NO>& out,
            Options opt, int line, std::index_sequence<I...>, std::index_sequence<J...>) {
+    Result refusal;
+    if (refused(refusal)) {
+        return refusal;
+    }
     std::string numbered;
     if constexpr (NI > 0) {
         numbered = number_placeholders(text);
@@ -297,7 +308,7 @@ Result run(const char* text, const std::array<HostVar, NI>& in, const std::array
     }
     ECPGdo(line, kInformixCompat, opt.force_indicator ? 1 : 0, nullptr, false, ECPGst_normal, text,
            arg<I>(in)..., ECPGt_EOIT, arg<J>(out)..., ECPGt_EORT);
-    return last_result();
+    return settle();
 }
 
 // The text recorded under a prepared name, or null after recording the runtime's failure for
@@ -344,6 +355,39 @@ Result disconnect(Where where = Where::current());
 // its buffer) in the communication area, shaped as the runtime reports its own failures.
 Result raise(long code, const char* state, const char* message);
 
+// ---- The session's health ----
+//
+// Once the session is lost, or a stop was asked for, the wrapper sends no statement any more:
+// every call fails at once with ECPG_NO_CONN ("08003") and the runtime is not called. A new
+// connect starts a fresh session.
+
+enum class Halt {
+    None,              // statements are sent
+    SessionLost,       // the connection is gone, or the session cannot write
+    NoSessionCursors,  // a cursor was gone right after it was opened: not a session-level link
+    Interrupted,       // a stop was asked for (interrupt())
+};
+
+// Why statements are refused; None while they are sent.
+Halt halt();
+// The failed statement that ended the session (SessionLost, NoSessionCursors).
+const Result& halt_cause();
+// The signal given to interrupt(); 0 when none was.
+int interrupt_signal();
+
+// Asks for a stop from a signal handler: no statement is started afterwards, and the statement
+// running on the server, if any, is cancelled there (its answer still comes back to the caller
+// that waits for it). Only async-signal-safe calls.
+void interrupt(int signo) noexcept;
+
+// Statements of this process that failed (sent and refused by the server, or found faulty before
+// sending); statements refused after a halt are not counted.
+long failed_statement_count();
+
+// What the client library said about the last connect that failed (the server's own message for
+// a refused startup), empty when the last connect succeeded or said nothing.
+const std::string& connect_failure_detail();
+
 // The runtime's communication area, as the runtime leaves it after the last statement. Only the
 // wrapper and initDbStatus read it; everything else reads the Result of its own statement.
 inline sqlca_t& area() {
@@ -375,7 +419,7 @@ class Cursor {
     template <std::size_t N>
     Result fetch(const std::array<HostVar, N>& into, Options opt = {},
                  Where where = Where::current()) {
-        return exec(fetch_.c_str(), none, into, opt, where);
+        return fetched(exec(fetch_.c_str(), none, into, opt, where));
     }
 
     // Closes the cursor; it counts as closed whatever the outcome.
@@ -386,12 +430,16 @@ class Cursor {
 
    private:
     Result declare(const char* text, Where where);
+    // The first fetch after an open that finds no such cursor (34000): the server does not keep
+    // cursors from one statement to the next, as behind a pooler in transaction mode.
+    Result fetched(Result r);
 
     std::string declare_;
     std::string name_;
     std::string fetch_;
     std::string close_;
     bool open_ = false;
+    bool fetched_ = false;  // a fetch was made since the cursor was opened
 };
 
 }  // namespace esql

@@ -8,6 +8,7 @@
 
 #include "Esql.h"
 #include "purge_mode.h"
+#include "run_control.h"
 #include "run_metrics.h"
 
 namespace {
@@ -40,6 +41,7 @@ long count_would_delete(const std::string& deleteText) {
 // Handles one product; false when the pass must end.
 bool purge_product(const char* product_id, int num_versions) {
     const std::string id = esql::quote_doubled(product_id);
+    note_run_item("product", product_id);
     Statement stmt;
 
     if (!stmt.format("SELECT product_id, producttime, postingtime FROM TextProduct WHERE "
@@ -175,6 +177,9 @@ void ProcessPurgeProduct() {
     }
 
     for (;;) {
+        if (run_stop_requested()) {
+            return;
+        }
         // A char(n) id comes padded with blanks; the product's name is without them.
         esql::FixedText<11> fetched_id(esql::Trim::TrailingBlanks);
         int num_versions = 0;

@@ -17,6 +17,7 @@
 #include "LoadUnique.h"
 #include "VTECevent.h"
 #include "purge_mode.h"
+#include "run_control.h"
 #include "run_metrics.h"
 #include "timestamp_functions.h"
 
@@ -111,6 +112,10 @@ void PurgeVTECevent() {
     int count = 0;
     DistinctValue* combinations =
         LoadUnique("geoid||office_id||phenom||signif", "VTECevent", " ", &count);
+    if (run_stop_requested()) {
+        FreeUnique(combinations);
+        return;
+    }
     if (combinations == nullptr) {
         std::printf("  no records in VTECevent table\n\n");
         return;
@@ -118,6 +123,10 @@ void PurgeVTECevent() {
     std::printf("  purging info for %d unique event types\n", count);
 
     for (Node* node = ListFirst(&combinations->list); node != nullptr; node = ListNext(node)) {
+        if (run_stop_requested()) {
+            FreeUnique(combinations);
+            return;
+        }
         int nfields = 0;
         char** fields = ParseUnique(reinterpret_cast<DistinctValue*>(node), &nfields);
         if (fields == nullptr || nfields < 4) {
@@ -139,6 +148,9 @@ void PurgeVTECevent() {
         FreeParseUnique(fields);
 
         const Latest found = latest_producttime(c);
+        if (run_stop_requested()) {
+            continue;
+        }
         if (found.text.empty()) {
             std::printf(
                 "  Combination %s:%s:%s:%s left alone: PostgreSQL error %s reading its latest "

@@ -13,6 +13,7 @@
 #include "List.h"
 #include "get_apps_defaults.h"
 #include "purge_mode.h"
+#include "run_control.h"
 #include "run_metrics.h"
 
 namespace {
@@ -87,6 +88,9 @@ void delete_files(const char* table, const char* cutoff) {
     }
 
     for (int i = 0; i < count && node != nullptr; ++i, node = ListNext(node)) {
+        if (run_stop_requested()) {
+            break;  // no file goes once the run stops: its row stays
+        }
         const bool name_cut = static_cast<std::size_t>(i) < cut.size() && cut[i];
         delete_file(directory, reinterpret_cast<const DPARadar*>(node)->grid_filename,
                     where.c_str(), name_cut);

@@ -20,6 +20,7 @@
 #include "get_location_hsa.h"
 #include "lid_in_table.h"
 #include "purge_mode.h"
+#include "run_control.h"
 #include "run_metrics.h"
 #include "time_convert.h"
 #include "timestamp_functions.h"
@@ -196,6 +197,9 @@ long delete_by_station(const char* table, const StationClauses& clauses, const c
     }
     const std::string_view office = without_trailing_blanks(office_hsa);
     for (Node* node = ListFirst(&stations->list); node != nullptr; node = ListNext(node)) {
+        if (run_stop_requested()) {
+            break;
+        }
         const char* value = reinterpret_cast<DistinctValue*>(node)->text;
         const std::string_view bare =
             without_trailing_blanks({value, strnlen(value, sizeof DistinctValue::text)});
@@ -295,6 +299,7 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
     const std::string host_clause = time_clause(time_column_name, host);
 
     lower_trim(table_name);
+    note_run_item("table", table_name);
     if (!plain_identifier(table_name) || !plain_identifier(time_column_name)) {
         std::printf(
             "Skipping PurgeDynData row: \"%s\" / \"%s\" is not a plain table and column "
@@ -314,8 +319,14 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
         return StepResult::proceed();
     }
     delete_files(table_name, host.text.c_str());
+    if (run_stop_requested()) {
+        return StepResult::proceed();
+    }
 
     const int lid_count = count_lid_columns(table_name);
+    if (run_stop_requested()) {
+        return StepResult::proceed();
+    }
     long rows = 0;
     // With backup retention, a table whose stations can't be told apart keeps its rows back to
     // the earlier of the two cutoffs.
@@ -393,6 +404,9 @@ StepResult purge_tables(RunState& run) {
         const StepResult result = purge_one(run, row);
         if (result.stop) {
             return result;
+        }
+        if (run_stop_requested()) {
+            return StepResult::exit_with(1);
         }
     }
 

@@ -89,7 +89,9 @@ std::string metrics_text(const RunEnd& end, double last_success) {
     gauge(out, "trevane_last_run_duration_seconds", "How long the last run took.",
           seconds_text(end.end_seconds - end.start_seconds));
     gauge(out, "trevane_last_run_exit_status",
-          "Exit status of the last run: 0 it got through, 1 it stopped early.", end.exit_status);
+          "Exit status of the last run: 0 it got through, 1 it stopped early, 128 + N a signal N "
+          "stopped it.",
+          end.exit_status);
     gauge(out, "trevane_last_run_preview",
           "1 when the last run was a preview that only counted what it would remove.",
           end.preview ? 1 : 0);
@@ -125,6 +127,12 @@ std::string metrics_text(const RunEnd& end, double last_success) {
     gauge(out, "trevane_last_run_event_combinations_processed",
           "VTECevent geoid/office/phenomenon/significance combinations the last run processed.",
           f.event_combinations);
+    gauge(out, "trevane_last_run_failures", "Statements that failed in the last run.",
+          end.failures);
+    gauge(out, "trevane_last_run_retention_fallback",
+          "1 when the last run was asked for backup retention but could not read the office's "
+          "hsa, so every table kept rows for num_hours_host.",
+          end.retention_fallback ? 1 : 0);
 
     // Every pass has its sample, so that an alert sees 0 rather than nothing.
     std::vector<std::pair<std::string, std::string>> left_alone;

@@ -30,6 +30,8 @@ struct RunEnd {
     bool preview = false;
     long rows_deleted = 0;  // the time-based purge's total, as in its report
     long tables_processed = 0;
+    long failures = 0;                // statements that failed
+    bool retention_fallback = false;  // backup retention asked for, office hsa unreadable
 };
 
 // Seconds since the epoch, with the fraction.

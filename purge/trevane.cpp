@@ -16,7 +16,9 @@
 #include "get_apps_defaults.h"
 #include "get_location_hsa.h"
 #include "purge_mode.h"
+#include "run_control.h"
 #include "run_metrics.h"
+#include "session_setup.h"
 #include "wr2perflog.h"
 
 namespace {
@@ -61,6 +63,7 @@ void decide_retention(RunState& run) {
         std::printf("Using num_hours_backup field to determine retention for backup stations\n");
         if (get_admin_hsa(run.office_hsa) != 0) {
             run.backup_retention = 0;
+            run.retention_fallback = true;
             std::printf(
                 "Error attempting to read hsa field from Admin table -- All deletes will "
                 "be based on num_hours_host values\n");
@@ -102,33 +105,75 @@ int run_purge(RunState& run) {
         std::printf("Preview only: counting what would be deleted; nothing is deleted.\n");
     }
 
+    const SessionTokens tokens = read_session_tokens();
+    prepare_connection_environment(purge_preview(), tokens);
     const int open_status = OpenDbms(db_name);
     if (open_status != 0) {
+        const std::string rejected = rejected_token_line(tokens);
+        if (!rejected.empty()) {
+            std::printf("%s\n", rejected.c_str());
+        }
         std::printf("PostgreSQL error %d attempting to open database\n", open_status);
         return 1;
     }
-    if (purge_preview()) {
-        // A safety net: any write that slips through a preview fails instead of deleting.
-        const esql::Result r = make_session_read_only();
-        if (r.failed()) {
-            std::printf("PostgreSQL error %s making the preview session read-only\n", r.state);
-            return 1;
-        }
+    if (run_stop_requested()) {
+        return report_run_stop();
+    }
+    // Nothing is deleted where the session cannot write: the run stops before any pass and
+    // before any file is touched. A preview only reads, so it runs there.
+    switch (session_kind()) {
+        case SessionKind::HotStandby:
+            if (!purge_preview()) {
+                std::printf(
+                    "trevane: the database server is a hot standby, where nothing can be "
+                    "deleted; the run stops\n");
+                CloseDbms();
+                return 1;
+            }
+            std::printf("Preview on a hot standby: reading only.\n");
+            break;
+        case SessionKind::ReadOnly:
+            if (!purge_preview()) {
+                std::printf(
+                    "trevane: the database session is read-only (default_transaction_read_only "
+                    "is on), so nothing can be deleted; the run stops\n");
+                CloseDbms();
+                return 1;
+            }
+            break;
+        case SessionKind::Writable:
+            break;
     }
 
+    note_run_pass("retention decision");
     decide_retention(run);
+    if (run_stop_requested()) {
+        return report_run_stop();
+    }
 
+    note_run_pass("time-based purge");
     const StepResult purged = purge_tables(run);
     free_location_hsa_table();
+    if (run_stop_requested()) {
+        return report_run_stop();
+    }
     if (purged.stop) {
         std::fflush(nullptr);
         return purged.exit_status;
     }
 
+    note_run_pass("text product purge");
     ProcessPurgeProduct();
     std::fflush(nullptr);
+    if (run_stop_requested()) {
+        return report_run_stop();
+    }
+    note_run_pass("event purge");
     PurgeVTECevent();
     std::fflush(nullptr);
+    if (run_stop_requested()) {
+        return report_run_stop();
+    }
 
     const std::time_t end_seconds = std::time(nullptr);
     if (!format_time(end_seconds, time_text)) {
@@ -140,12 +185,19 @@ int run_purge(RunState& run) {
     std::printf("Elapsed Time = %d sec\n", elapsed_seconds);
     std::printf("             = %6.2f min\n", static_cast<double>(elapsed_minutes));
 
+    if (run_stop_requested()) {
+        return report_run_stop();
+    }
     if (!purge_preview()) {
+        note_run_pass("PerfLog entry");
         const auto elapsed = static_cast<float>(elapsed_seconds);
         // The log row's count is 32 bits wide: a larger total is recorded as its largest value.
         const int logged = static_cast<int>(
             std::min<std::int64_t>(run.rows_deleted, std::numeric_limits<int>::max()));
         wr2perflog(run.process, &run.start_time, &logged, &elapsed);
+        if (run_stop_requested()) {
+            return report_run_stop();
+        }
     }
 
     const int close_status = CloseDbms();
@@ -159,12 +211,19 @@ int run_purge(RunState& run) {
 }  // namespace
 
 int trevane_run() {
+    install_stop_signals();
     RunState run;
     const double start = epoch_seconds_now();
     const int status = run_purge(run);
-    if (!run.metrics_file.empty()) {
-        write_run_metrics(run.metrics_file, {start, epoch_seconds_now(), status, purge_preview(),
-                                             run.rows_deleted, run.tables_processed});
+    if (run_stop_requested()) {
+        CloseDbms();  // says goodbye to a server still there; sends no statement
     }
+    if (!run.metrics_file.empty()) {
+        write_run_metrics(
+            run.metrics_file,
+            {start, epoch_seconds_now(), status, purge_preview(), run.rows_deleted,
+             run.tables_processed, esql::failed_statement_count(), run.retention_fallback});
+    }
+    std::fflush(nullptr);
     return status;
 }

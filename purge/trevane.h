@@ -16,6 +16,8 @@ struct RunState {
     int tables_processed = 0;       // PurgeDynData rows fetched
     std::int64_t rows_deleted = 0;  // rows deleted by the time-based purge, all tables
     std::string metrics_file;       // token trevane_metrics_file: written at the end when set
+    // Backup retention was asked for, but the office hsa could not be read.
+    bool retention_fallback = false;
 };
 
 // How a step of the run ended: go on, or stop the run with an exit status.

@@ -1,16 +1,25 @@
 #!/usr/bin/env bash
 # A private PostgreSQL cluster that listens only on a Unix socket inside its own directory.
 #
-#   pg-cluster.sh start DIR   create the cluster under DIR if needed and start it
-#   pg-cluster.sh stop DIR    stop it (fast shutdown)
+#   pg-cluster.sh start DIR             create the cluster under DIR if needed and start it
+#   pg-cluster.sh stop DIR              stop it (fast shutdown)
+#   pg-cluster.sh restart DIR           restart it (fast shutdown), on the same socket
+#   pg-cluster.sh standby PRIMARY DIR   make DIR a hot standby of the running cluster PRIMARY
+#                                       (pg_basebackup -R) and start it
 #
 # After start, DIR/env holds the PGHOST/PGPORT/PGUSER exports that reach it, and puts the
 # server's own bin directory first in PATH, so that psql and the other clients match the server.
 # The server refuses to run as root, so as root it runs under the postgres account.
 set -euo pipefail
 
-cmd=${1:?usage: pg-cluster.sh start|stop DIR}
-dir=${2:?usage: pg-cluster.sh start|stop DIR}
+usage="usage: pg-cluster.sh start|stop|restart DIR | standby PRIMARY DIR"
+cmd=${1:?$usage}
+if [ "$cmd" = standby ]; then
+  primary=${2:?$usage}
+  dir=${3:?$usage}
+else
+  dir=${2:?$usage}
+fi
 
 # The server that matches the installed client: the directory pg_config names when the server
 # is there, else the newest server installed (by version, so 9.6 comes before 15).
@@ -38,7 +47,7 @@ as_owner() {
 }
 
 case "$cmd" in
-start)
+start|standby)
   mkdir -p "$dir"
   dir=$(cd "$dir" && pwd)
   if [ "$(id -u)" -eq 0 ]; then
@@ -49,6 +58,14 @@ start)
     fi
   fi
   chmod 755 "$dir"
+  if [ "$cmd" = standby ] && [ ! -f "$dir/data/PG_VERSION" ]; then
+    primary=$(cd "$primary" && pwd)
+    primary_port=$(sed -n 's/^port = //p' "$primary/data/postgresql.auto.conf")
+    as_owner "$bindir/pg_basebackup" -D "$dir/data" -R -X stream -c fast -h "$primary" -p "$primary_port" \
+      -U postgres >"$dir/basebackup.log" 2>&1 || { cat "$dir/basebackup.log" >&2; exit 1; }
+    # What -R wrote is kept across the rewrite of the settings below.
+    grep '^primary_conninfo' "$dir/data/postgresql.auto.conf" >"$dir/standby.conf"
+  fi
   if [ ! -f "$dir/data/PG_VERSION" ]; then
     as_owner "$bindir/initdb" -D "$dir/data" -U postgres -A trust -E UTF8 --locale=C.UTF-8 --no-sync >"$dir/initdb.log" 2>&1 \
       || { cat "$dir/initdb.log" >&2; exit 1; }
@@ -70,6 +87,9 @@ max_connections = 40
 shared_buffers = 128MB
 log_min_messages = warning
 CONF
+  if [ -f "$dir/standby.conf" ]; then
+    cat "$dir/standby.conf" >>"$dir/data/postgresql.auto.conf"
+  fi
   as_owner "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 start >/dev/null \
     || { cat "$dir/server.log" >&2; exit 1; }
   {
@@ -77,13 +97,17 @@ CONF
     printf 'export PATH=%q:"$PATH"\n' "$bindir"
   } >"$dir/env"
   ;;
+restart)
+  as_owner "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -m fast -w -t 60 restart >/dev/null \
+    || { cat "$dir/server.log" >&2; exit 1; }
+  ;;
 stop)
   if [ -f "$dir/data/PG_VERSION" ]; then
     as_owner "$bindir/pg_ctl" -D "$dir/data" -m fast -w stop >/dev/null 2>&1 || true
   fi
   ;;
 *)
-  echo "usage: pg-cluster.sh start|stop DIR" >&2
+  echo "$usage" >&2
   exit 2
   ;;
 esac

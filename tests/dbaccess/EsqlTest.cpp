@@ -121,5 +121,48 @@ TEST_F(EsqlTest, FixedTextFitsPaddedValuesAndTellsOverLongOnes) {
     }
 }
 
+// A session that is gone, or that does not keep cursors from one statement to the next (a pooler
+// in transaction mode), takes no further statement: the failure that showed it is counted once,
+// and the next statement is refused without reaching the server.
+TEST_F(EsqlTest, ASessionLostOrWithoutCursorsTakesNoFurtherStatement) {
+    struct Case {
+        const char* fault;
+        esql::Halt halt;
+    } const cases[] = {
+        {"cursor closed behind the wrapper's back", esql::Halt::NoSessionCursors},
+        {"backend terminated by another session", esql::Halt::SessionLost},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        CloseDbms();
+        ASSERT_EQ(OpenDbms(db().name().c_str()), 0);
+        ASSERT_EQ(esql::halt(), esql::Halt::None);
+        const long failed_before = esql::failed_statement_count();
+
+        esql::Result fault;
+        if (c.halt == esql::Halt::NoSessionCursors) {
+            esql::Cursor cursor("declare t_gone  cursor with hold for select 1");
+            ASSERT_EQ(cursor.open().code, 0);
+            ASSERT_EQ(esql::execute_immediate("close t_gone").code, 0);
+            int one = 0;
+            fault = cursor.fetch(esql::vars(one));
+        } else {
+            int pid = 0;
+            ASSERT_EQ(esql::exec("SELECT pg_backend_pid()", esql::none, esql::vars(pid)).code, 0);
+            testsupport::psql("postgres",
+                              "SELECT pg_terminate_backend(" + std::to_string(pid) + ", 10000)");
+            fault = esql::execute_immediate("SELECT 1");
+        }
+        EXPECT_EQ(esql::halt(), c.halt) << fault.state << " " << fault.message;
+        EXPECT_STREQ(esql::halt_cause().state, fault.state);
+
+        const esql::Result refused =
+            esql::execute_immediate("INSERT INTO Admin (hsa) VALUES ('XYZ')");
+        EXPECT_EQ(refused.code, ECPG_NO_CONN);
+        EXPECT_EQ(esql::failed_statement_count() - failed_before, 1);
+        EXPECT_EQ(db().count("SELECT count(*) FROM Admin WHERE hsa = 'XYZ'"), 0);
+    }
+}
+
 }  // namespace
 }  // namespace dbtest

@@ -1,16 +1,22 @@
 // Faults met during a run: the connection dying in the middle of the purge, a server that is
-// not there, a role that may not delete from one table, and two runs at once. Whatever
-// happens, trevane reports the failing step, ends with its own status (never a signal), keeps
-// every delete made before the fault, and the next run finishes the work.
+// not there or never answers, a hot standby, a signal, a lock held by another session, a role
+// that may not delete from one table, and two runs at once. Whatever happens, trevane reports
+// the failing step, ends with its own status (128 + N for a signal N it was sent), keeps every
+// delete made before the fault and nothing after it, and the next run finishes the work.
 
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <future>
+#include <memory>
 #include <regex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "PurgeFixture.h"
 
@@ -52,6 +58,11 @@ std::string contents(const testsupport::TestDatabase& db) {
 class PrivateCluster {
    public:
     PrivateCluster() { start(); }
+    struct StandbyOf {
+        const PrivateCluster& primary;
+    };
+    // A hot standby of the primary, made with pg_basebackup -R.
+    explicit PrivateCluster(StandbyOf of) { start_standby(of.primary); }
     ~PrivateCluster() {
         testsupport::runProgram(script(), {"stop", dir_.path().string()}, {}, 120);
     }
@@ -63,11 +74,22 @@ class PrivateCluster {
         const RunResult r =
             testsupport::runProgram(script(), {"start", dir_.path().string()}, {}, 180);
         ASSERT_EQ(r.status, 0) << r.out << r.err;
-        const std::string env = testsupport::readFile(dir_.path() / "env");
-        std::smatch m;
-        ASSERT_TRUE(std::regex_search(env, m, std::regex("PGPORT=([0-9]+)"))) << env;
-        port_ = m[1];
+        read_port();
     }
+    void start_standby(const PrivateCluster& primary) {
+        const RunResult r = testsupport::runProgram(
+            script(), {"standby", primary.dir_.path().string(), dir_.path().string()}, {}, 180);
+        ASSERT_EQ(r.status, 0) << r.out << r.err;
+        read_port();
+    }
+    // Restarts the server (fast shutdown: every session is ended) on the same socket.
+    void restart() {
+        const RunResult r =
+            testsupport::runProgram(script(), {"restart", dir_.path().string()}, {}, 180);
+        ASSERT_EQ(r.status, 0) << r.out << r.err;
+    }
+    // The server's Unix socket.
+    std::string socket() const { return (dir_.path() / (".s.PGSQL." + port_)).string(); }
     // Stops the server at once, as a crash would: SIGQUIT to the postmaster.
     void stop_immediately() {
         std::ifstream pidfile(dir_.path() / "data" / "postmaster.pid");
@@ -95,9 +117,24 @@ class PrivateCluster {
         return out;
     }
 
+    // Waits (up to a minute) until `condition` holds in database `db`.
+    void wait_until(const std::string& db, const std::string& condition,
+                    const std::string& what) const {
+        sql(db, "DO $$ BEGIN FOR i IN 1..1200 LOOP PERFORM pg_stat_clear_snapshot(); IF " +
+                    condition +
+                    " THEN RETURN; END IF; PERFORM pg_sleep(0.05); END LOOP; RAISE EXCEPTION '" +
+                    what + "'; END $$");
+    }
+
    private:
     static std::string script() {
         return std::string(TREVANE_SOURCE_DIR) + "/scripts/pg-cluster.sh";
+    }
+    void read_port() {
+        const std::string env = testsupport::readFile(dir_.path() / "env");
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(env, m, std::regex("PGPORT=([0-9]+)"))) << env;
+        port_ = m[1];
     }
     testsupport::TempDir dir_;
     std::string port_;
@@ -108,8 +145,8 @@ class PrivateCluster {
 class FaultTest : public PurgeTest {};
 
 // The server stops in immediate mode while trevane deletes from one table. The run reports the
-// lost connection and ends with status 1; after the server is back, every delete committed
-// before the stop is there, the interrupted one took nothing, and the next run completes.
+// lost connection in one line and ends with status 1; after the server is back, every delete
+// committed before the stop is there, the interrupted one took nothing, and the next run completes.
 TEST(TrevaneFaults, ServerStoppedInTheMiddleOfThePurge) {
     PrivateCluster cluster;
     const std::string db = "purge_crash";
@@ -160,7 +197,10 @@ TEST(TrevaneFaults, ServerStoppedInTheMiddleOfThePurge) {
     EXPECT_EQ(report_line(r.out, "height").deleted, 48) << r.out;
     EXPECT_GE(find_line(out, "PostgreSQL error 57P02 deleting records"), 0) << r.out;
     ASSERT_FALSE(out.empty());
-    EXPECT_EQ(out.back(), "PostgreSQL error 57P02 from purgedyn_cursor fetch") << r.out;
+    EXPECT_EQ(out.back(),
+              "trevane: the connection to the database was lost; the run stops (time-based "
+              "purge, table precip: PostgreSQL error 57P02)")
+        << r.out;
 
     cluster.start();
     EXPECT_EQ(cluster.sql(db, "SELECT count(*) FROM height"), "50");
@@ -182,8 +222,8 @@ TEST(TrevaneFaults, ServerStoppedInTheMiddleOfThePurge) {
 }
 
 // The backend is terminated while it deletes from one table. The deletes committed before it
-// stay done, the failure of that delete and of the next fetch are reported, the run stops with
-// status 1 without a PerfLog row, and the next run completes the purge.
+// stay done, the failure of that delete and the lost connection are reported, the run stops
+// with status 1 without a PerfLog row, and the next run completes the purge.
 TEST_F(FaultTest, ConnectionLostInTheMiddleOfThePurge) {
     db.sql(
         "INSERT INTO PurgeDynData VALUES ('height', 'obstime', 24, 24), "
@@ -222,8 +262,11 @@ TEST_F(FaultTest, ConnectionLostInTheMiddleOfThePurge) {
     ASSERT_GE(deleting, 0) << r.out;
     EXPECT_NE(out[deleting].find(" deleting records"), std::string::npos) << r.out;
     ASSERT_FALSE(out.empty());
-    EXPECT_EQ(out.back().rfind("PostgreSQL error ", 0), 0u) << r.out;
-    EXPECT_NE(out.back().find(" from purgedyn_cursor fetch"), std::string::npos) << r.out;
+    EXPECT_EQ(out.back().rfind("trevane: the connection to the database was lost; the run stops "
+                               "(time-based purge, table precip: PostgreSQL error 57P0",
+                               0),
+              0u)
+        << r.out;
     EXPECT_EQ(find_line(out, "end time"), -1);
 
     // The committed delete stays; the interrupted one took nothing; nothing later ran.
@@ -369,4 +412,239 @@ TEST_F(FaultTest, TwoRunsAtOnceEndAsOne) {
     EXPECT_EQ(contents(db), contents(alone));
     EXPECT_LE(perflog_refused, 1);
     EXPECT_EQ(db.count("SELECT count(*) FROM PerfLog"), 2 - perflog_refused);
+}
+
+namespace {
+
+// How a case of the fault matrix disturbs the run.
+enum class Fault {
+    None,          // only what the case's setting does
+    LockHeld,      // another session holds precip in ACCESS EXCLUSIVE mode, and so below:
+    RelayKilled,   // trevane connects through a TCP relay, killed while the delete waits
+    Restart,       // the server restarts (fast) while the delete waits
+    Sigterm,       // trevane gets SIGTERM while the delete waits
+    Standby,       // trevane connects to a hot standby of the cluster
+    SilentServer,  // trevane connects to a listener that never answers
+};
+
+struct FaultCase {
+    const char* name;
+    Fault fault;
+    const char* setting;  // NAME=value in trevane's environment, or empty
+    std::string line;     // a line of the report, exactly
+    // "<exit status> <where the line stands: last, inside> | <metrics> | <rows of dparadar,
+    // height, precip, wind and PerfLog on the primary> | <grid files left>"
+    std::string outcome;
+};
+
+std::string metrics_summary(const std::string& file) {
+    const auto m = purgetest::read_metrics(file);
+    const auto at = [&m](const char* name) {
+        const auto found = m.find(name);
+        return found == m.end() ? std::string("none") : std::to_string(std::lround(found->second));
+    };
+    const bool success = m.count("trevane_last_success_timestamp_seconds") != 0 &&
+                         m.at("trevane_last_success_timestamp_seconds") > 0;
+    return "exit=" + at("trevane_last_run_exit_status") +
+           " failures=" + at("trevane_last_run_failures") +
+           " fallback=" + at("trevane_last_run_retention_fallback") +
+           " success=" + (success ? "1" : "0");
+}
+
+}  // namespace
+
+// Every way the database, the network or the operator can interrupt a run, over real
+// components: a hot standby, a read-only session, a relay that dies, a server restart, a signal, a
+// lock held by another session, a server that never answers. Each run stops (or goes on) as the
+// case says, with its one line, its metrics, the rows and grid files it leaves, and nothing
+// committed behind its back once the lock is released.
+TEST(TrevaneFaults, FaultMatrix) {
+    const std::string lost =
+        "trevane: the connection to the database was lost; the run stops (time-based purge, "
+        "table precip: PostgreSQL error 57P02)";
+    const std::string stopped_at_precip =
+        "1 last | exit=1 failures=1 fallback=0 success=0 | 0 50 98 98 0 | 0";
+    const std::string untouched = " | 3 98 98 98 0 | 3";
+    const FaultCase cases[] = {
+        {"a purge on a hot standby", Fault::Standby, "",
+         "trevane: the database server is a hot standby, where nothing can be deleted; the run "
+         "stops",
+         "1 last | exit=1 failures=0 fallback=0 success=0" + untouched},
+        {"a preview on a hot standby", Fault::Standby, "trevane_preview=on",
+         "Preview on a hot standby: reading only.",
+         "0 inside | exit=0 failures=0 fallback=0 success=1" + untouched},
+        {"a purge in a read-only session", Fault::None,
+         "PGOPTIONS=-c default_transaction_read_only=on",
+         "trevane: the database session is read-only (default_transaction_read_only is on), so "
+         "nothing can be deleted; the run stops",
+         "1 last | exit=1 failures=0 fallback=0 success=0" + untouched},
+        {"the relay killed while a delete waits on a lock", Fault::RelayKilled,
+         "PGOPTIONS=-c client_connection_check_interval=1s", lost, stopped_at_precip},
+        {"a server restart while a delete waits on a lock", Fault::Restart, "", lost,
+         stopped_at_precip},
+        {"SIGTERM while a delete waits on a lock", Fault::Sigterm, "",
+         "trevane: SIGTERM received; the run stops",
+         "143 last | exit=143 failures=1 fallback=0 success=0 | 0 50 98 98 0 | 0"},
+        {"a lock timeout", Fault::LockHeld, "trevane_lock_timeout=1s",
+         "PostgreSQL error 55P03 deleting records",
+         "0 inside | exit=0 failures=1 fallback=0 success=1 | 0 50 98 50 1 | 0"},
+        {"a statement timeout with a blank in its value", Fault::LockHeld,
+         "trevane_statement_timeout=1 s", "PostgreSQL error 57014 deleting records",
+         "0 inside | exit=0 failures=1 fallback=0 success=1 | 0 50 98 50 1 | 0"},
+        {"a lock timeout the server rejects", Fault::None, "trevane_lock_timeout=abc",
+         "The server rejects trevane_lock_timeout = 'abc': invalid value for parameter "
+         "\"lock_timeout\": \"abc\"",
+         "1 inside | exit=1 failures=0 fallback=0 success=0" + untouched},
+        {"a server that never answers", Fault::SilentServer, "",
+         "PostgreSQL error 2 attempting to open database",
+         "1 last | exit=1 failures=0 fallback=0 success=0" + untouched},
+        {"backup retention without an Admin row", Fault::None, "trevane_backup_retention_use=ON",
+         "Error attempting to read hsa field from Admin table -- All deletes will be based on "
+         "num_hours_host values",
+         "0 inside | exit=0 failures=0 fallback=1 success=1 | 0 50 50 50 1 | 0"},
+    };
+
+    PrivateCluster cluster;
+    std::unique_ptr<PrivateCluster> standby;
+    cluster.sql("postgres", "CREATE DATABASE fm_template");
+    const RunResult schema =
+        testsupport::runProgram(testsupport::psql_program(),
+                                {"-X", "-q", "-v", "ON_ERROR_STOP=1", "-d", "fm_template", "-f",
+                                 std::string(TREVANE_SOURCE_DIR) + "/sql/schema.sql"},
+                                cluster.env(), 300);
+    ASSERT_EQ(schema.status, 0) << schema.err;
+
+    int serial = 0;
+    for (const FaultCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string db = "fm_" + std::to_string(serial++);
+        cluster.sql("postgres", "CREATE DATABASE " + db + " TEMPLATE fm_template");
+        cluster.sql(db,
+                    "INSERT INTO PurgeDynData VALUES ('dparadar', 'obstime', 24, 24), "
+                    "('height', 'obstime', 24, 24), ('precip', 'obstime', 24, 24), "
+                    "('wind', 'obstime', 24, 24);" +
+                        observations("height", 48) + observations("precip", 48) +
+                        observations("wind", 48) +
+                        "INSERT INTO DPARadar (radid, obstime, maxvald, grid_filename) "
+                        "SELECT 'BOX', timezone('UTC', now()) - make_interval(hours => 30 + k), "
+                        "1.5, 'grid' || k FROM generate_series(1, 3) AS k;");
+        testsupport::TempDir files;
+        for (const char* name : {"grid1", "grid2", "grid3"}) {
+            files.write(std::string("grid/") + name, "grid");
+        }
+        const std::string metrics = (files.path() / "trevane.prom").string();
+
+        testsupport::EnvChanges env = cluster.env();
+        for (const char* unset :
+             {"APPS_DEFAULTS", "APPS_DEFAULTS_USER", "APPS_DEFAULTS_PROG", "APPS_DEFAULTS_SITE",
+              "PG_DBPATH", "PGOPTIONS", "PGAPPNAME", "PGCONNECT_TIMEOUT", "trevane_preview",
+              "trevane_backup_retention_use", "trevane_lock_timeout",
+              "trevane_statement_timeout"}) {
+            env[unset] = std::nullopt;
+        }
+        env["db_name"] = db;
+        env["dpa_grid_dir"] = (files.path() / "grid").string();
+        env["trevane_metrics_file"] = metrics;
+        const std::string setting = c.setting;
+        if (!setting.empty()) {
+            env[setting.substr(0, setting.find('='))] = setting.substr(setting.find('=') + 1);
+        }
+
+        if (c.fault == Fault::Standby) {
+            if (!standby) {
+                standby = std::make_unique<PrivateCluster>(PrivateCluster::StandbyOf{cluster});
+            }
+            const std::string lsn = cluster.sql("postgres", "SELECT pg_current_wal_lsn()");
+            standby->wait_until("postgres", "pg_last_wal_replay_lsn() >= '" + lsn + "'",
+                                "the standby does not catch up");
+            for (const auto& [k, v] : standby->env()) env[k] = v;
+        }
+        std::unique_ptr<testsupport::Child> relay;
+        if (c.fault == Fault::RelayKilled || c.fault == Fault::SilentServer) {
+            relay = std::make_unique<testsupport::Child>(
+                TCP_RELAY_PROGRAM,
+                std::vector<std::string>{c.fault == Fault::SilentServer ? "--silent"
+                                                                        : cluster.socket()});
+            for (int i = 0; i < 400 && relay->out().empty(); ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            const std::string port = relay->out();
+            ASSERT_FALSE(port.empty());
+            env["PGHOST"] = "127.0.0.1";
+            env["PGPORT"] = port.substr(0, port.find('\n'));
+        }
+        std::unique_ptr<testsupport::Child> holder;
+        const bool lock_precip = c.fault == Fault::LockHeld || c.fault == Fault::RelayKilled ||
+                                 c.fault == Fault::Restart || c.fault == Fault::Sigterm;
+        if (lock_precip) {
+            testsupport::EnvChanges holder_env = cluster.env();
+            holder_env["PGAPPNAME"] = "lock_holder";
+            holder = std::make_unique<testsupport::Child>(
+                testsupport::psql_program(),
+                std::vector<std::string>{
+                    "-X", "-q", "-d", db, "-c",
+                    "BEGIN; LOCK TABLE precip IN ACCESS EXCLUSIVE MODE; SELECT pg_sleep(600)"},
+                holder_env);
+            cluster.wait_until(db,
+                               "EXISTS (SELECT 1 FROM pg_locks l JOIN pg_stat_activity a ON "
+                               "a.pid = l.pid WHERE a.application_name = 'lock_holder' AND "
+                               "l.granted AND l.relation = 'precip'::regclass)",
+                               "the lock on precip is not held");
+        }
+
+        const auto started = std::chrono::steady_clock::now();
+        testsupport::Child trevane(testsupport::builtProgram("trevane"), {}, env);
+        if (c.fault == Fault::RelayKilled || c.fault == Fault::Restart ||
+            c.fault == Fault::Sigterm) {
+            // The session is named trevane, and its delete from precip waits for the lock.
+            cluster.wait_until(db,
+                               "EXISTS (SELECT 1 FROM pg_stat_activity WHERE application_name = "
+                               "'trevane' AND wait_event_type = 'Lock' AND query LIKE "
+                               "'DELETE FROM precip %')",
+                               "no delete from precip waits");
+            if (c.fault == Fault::RelayKilled) {
+                relay->signal(SIGKILL);
+            } else if (c.fault == Fault::Restart) {
+                cluster.restart();
+            } else {
+                trevane.signal(SIGTERM);
+            }
+        }
+        const RunResult r = trevane.wait(120);
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+                                 std::chrono::steady_clock::now() - started)
+                                 .count();
+
+        // Once trevane's session is gone from the server, the lock goes: nothing that trevane
+        // sent may then still take effect.
+        cluster.wait_until("postgres",
+                           "NOT EXISTS (SELECT 1 FROM pg_stat_activity WHERE application_name "
+                           "= 'trevane')",
+                           "a session of trevane outlives it");
+        cluster.sql("postgres",
+                    "SELECT pg_terminate_backend(pid, 10000) FROM pg_stat_activity WHERE "
+                    "application_name = 'lock_holder'");
+
+        EXPECT_FALSE(r.timedOut);
+        EXPECT_EQ(r.signal, 0) << "killed by a signal";
+        const auto out = lines(r.out);
+        const auto line = std::find(out.begin(), out.end(), c.line);
+        const char* where = line == out.end()       ? "missing"
+                            : line + 1 == out.end() ? "last"
+                                                    : "inside";
+        const std::string left = cluster.sql(
+            db,
+            "SELECT (SELECT count(*) FROM dparadar) || ' ' || (SELECT count(*) FROM height) || ' ' "
+            "|| (SELECT count(*) FROM precip) || ' ' || (SELECT count(*) FROM wind) || ' ' || "
+            "(SELECT count(*) FROM PerfLog)");
+        const auto grid_files =
+            std::distance(std::filesystem::directory_iterator(files.path() / "grid"), {});
+        EXPECT_EQ(std::to_string(r.status) + " " + where + " | " + metrics_summary(metrics) +
+                      " | " + left + " | " + std::to_string(grid_files),
+                  c.outcome)
+            << r.out << r.err;
+        // A server that never answers is given up after the default 30 s.
+        EXPECT_LE(seconds, c.fault == Fault::SilentServer ? 45 : 30);
+        EXPECT_GE(seconds, c.fault == Fault::SilentServer ? 29 : 0);
+    }
 }

@@ -13,7 +13,9 @@
 #include "DbmsAccess.h"
 #include "Esql.h"
 #include "PurgeFixture.h"
+#include "ScopedEnv.h"
 #include "purge_mode.h"
+#include "session_setup.h"
 
 using purgetest::find_line;
 using purgetest::lines;
@@ -205,8 +207,12 @@ TEST_F(WholeRunTest, OnlyOnOrONMakesAPreview) {
 }
 
 TEST_F(WholeRunTest, APreviewSessionRefusesToWrite) {
+    testsupport::ScopedEnv env;  // gives back what the connect settings change
+    for (const char* name : {"PGOPTIONS", "PGAPPNAME", "PGCONNECT_TIMEOUT"}) {
+        env.unset(name);
+    }
+    prepare_connection_environment(true, {});
     ASSERT_EQ(OpenDbms(db.name().c_str()), 0);
-    ASSERT_FALSE(make_session_read_only().failed());
     const int status = DeleteAdmin(nullptr);
     EXPECT_LT(status, 0);
     EXPECT_STREQ(GetAdminDbStatus()->sqlState, "25006");

@@ -16,11 +16,10 @@ extern char** environ;
 
 namespace testsupport {
 
-RunResult runProgram(const std::string& path, const std::vector<std::string>& args,
-                     const EnvChanges& env, int timeoutSeconds) {
-    TempDir tmp;
-    const std::string outPath = (tmp.path() / "out").string();
-    const std::string errPath = (tmp.path() / "err").string();
+Child::Child(const std::string& path, const std::vector<std::string>& args, const EnvChanges& env)
+    : dir_(std::make_unique<TempDir>()) {
+    const std::string outPath = (dir_->path() / "out").string();
+    const std::string errPath = (dir_->path() / "err").string();
 
     std::vector<std::string> envStrings;
     for (char** e = environ; *e != nullptr; ++e) {
@@ -45,9 +44,8 @@ RunResult runProgram(const std::string& path, const std::vector<std::string>& ar
     for (auto& s : argStrings) argv.push_back(s.data());
     argv.push_back(nullptr);
 
-    RunResult result;
-    const pid_t pid = fork();
-    if (pid == 0) {
+    pid_ = fork();
+    if (pid_ == 0) {
         const int in = open("/dev/null", O_RDONLY);
         const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -59,31 +57,58 @@ RunResult runProgram(const std::string& path, const std::vector<std::string>& ar
         execve(path.c_str(), argv.data(), envp.data());
         _exit(127);
     }
-    if (pid < 0)
-        return result;
+}
 
+Child::~Child() {
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        int wstatus = 0;
+        waitpid(pid_, &wstatus, 0);
+    }
+}
+
+bool Child::signal(int signo) const {
+    return pid_ > 0 && kill(pid_, signo) == 0;
+}
+
+std::string Child::out() const {
+    return readFile(dir_->path() / "out");
+}
+
+RunResult Child::wait(int timeoutSeconds) {
+    RunResult result;
+    if (pid_ < 0)
+        return result;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
     int wstatus = 0;
     for (;;) {
-        const pid_t done = waitpid(pid, &wstatus, WNOHANG);
-        if (done == pid)
+        const pid_t done = waitpid(pid_, &wstatus, WNOHANG);
+        if (done == pid_)
             break;
         if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &wstatus, 0);
+            kill(pid_, SIGKILL);
+            waitpid(pid_, &wstatus, 0);
             result.timedOut = true;
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    pid_ = -1;
     if (WIFEXITED(wstatus)) {
         result.status = WEXITSTATUS(wstatus);
     } else if (WIFSIGNALED(wstatus)) {
-        result.status = 128 + WTERMSIG(wstatus);
+        result.signal = WTERMSIG(wstatus);
+        result.status = 128 + result.signal;
     }
-    result.out = readFile(outPath);
-    result.err = readFile(errPath);
+    result.out = readFile(dir_->path() / "out");
+    result.err = readFile(dir_->path() / "err");
     return result;
+}
+
+RunResult runProgram(const std::string& path, const std::vector<std::string>& args,
+                     const EnvChanges& env, int timeoutSeconds) {
+    Child child(path, args, env);
+    return child.wait(timeoutSeconds);
 }
 
 std::string builtProgram(const std::string& name) {
