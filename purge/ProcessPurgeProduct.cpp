@@ -7,9 +7,9 @@
 #include <string>
 
 #include "Esql.h"
-#include "purge_mode.h"
 #include "run_control.h"
 #include "run_metrics.h"
+#include "trevane.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ long count_would_delete(const std::string& deleteText) {
 }
 
 // Handles one product; false when the pass must end.
-bool purge_product(const char* product_id, int num_versions) {
+bool purge_product(RunState& run, const char* product_id, int num_versions) {
     const std::string id = esql::quote_doubled(product_id);
     note_run_item("product", product_id);
     Statement stmt;
@@ -114,7 +114,7 @@ bool purge_product(const char* product_id, int num_versions) {
                     "Product %s left alone: its TextProduct id %s is longer than %zu "
                     "characters\n",
                     product_id, fetched_id.c_str(), sizeof version_id - 1);
-                note_key_left_alone("products");
+                run.figures.note_key_left_alone("products");
                 return true;
             }
             char producttime_text[64];
@@ -127,11 +127,11 @@ bool purge_product(const char* product_id, int num_versions) {
                 esql::quote_doubled(version_id).c_str(), producttime_text, postingtime_text);
         }
 
-        if (purge_preview()) {
+        if (run.preview) {
             std::printf("    %s\n", stmt.c_str());
             const long would_delete = count_would_delete(stmt.c_str());
             std::printf("    (preview: %ld versions would be deleted)\n", would_delete);
-            note_product_versions_deleted(would_delete);
+            run.figures.note_product_versions_deleted(would_delete);
         } else {
             r = esql::execute_immediate(stmt.c_str());
             std::printf("    %s\n", stmt.c_str());
@@ -141,7 +141,7 @@ bool purge_product(const char* product_id, int num_versions) {
                             r.state);
                 return false;
             }
-            note_product_versions_deleted(r.rows);
+            run.figures.note_product_versions_deleted(r.rows);
         }
     }
 
@@ -161,6 +161,11 @@ bool purge_product(const char* product_id, int num_versions) {
 }  // namespace
 
 void ProcessPurgeProduct() {
+    RunState run;
+    purge_text_products(run);
+}
+
+void purge_text_products(RunState& run) {
     std::printf("\nBegin PurgeProduct:\n");
 
     esql::Result r = esql::prepare(
@@ -199,10 +204,10 @@ void ProcessPurgeProduct() {
             // Cut to the field, it would name another product.
             std::printf("Product %s left alone: its product_id is longer than %zu characters\n",
                         fetched_id.c_str(), sizeof product_id - 1);
-            note_key_left_alone("products");
+            run.figures.note_key_left_alone("products");
             continue;
         }
-        if (!purge_product(product_id, num_versions)) {
+        if (!purge_product(run, product_id, num_versions)) {
             return;
         }
     }

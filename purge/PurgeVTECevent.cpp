@@ -16,10 +16,10 @@
 #include "List.h"
 #include "LoadUnique.h"
 #include "VTECevent.h"
-#include "purge_mode.h"
 #include "run_control.h"
 #include "run_metrics.h"
 #include "timestamp_functions.h"
+#include "trevane.h"
 
 namespace {
 
@@ -103,6 +103,11 @@ long count_would_delete(const char* where) {
 }  // namespace
 
 void PurgeVTECevent() {
+    RunState run;
+    purge_events(run);
+}
+
+void purge_events(RunState& run) {
     std::printf("Begin purge of VTECevent table at %s", utc_asctime().c_str());
     std::printf(
         "  deleting events older than %d days and which are not the most\n"
@@ -141,7 +146,7 @@ void PurgeVTECevent() {
         if (!fits) {
             std::printf("  Combination %s:%s:%s:%s left alone: a key is longer than its field\n",
                         fields[0], fields[1], fields[2], fields[3]);
-            note_key_left_alone("events");
+            run.figures.note_key_left_alone("events");
             FreeParseUnique(fields);
             continue;
         }
@@ -156,7 +161,7 @@ void PurgeVTECevent() {
                 "  Combination %s:%s:%s:%s left alone: PostgreSQL error %s reading its latest "
                 "producttime\n",
                 c.geoid, c.office_id, c.phenom, c.signif, found.state.c_str());
-            note_key_left_alone("events");
+            run.figures.note_key_left_alone("events");
             continue;
         }
         const std::string& latest = found.text;
@@ -192,9 +197,9 @@ void PurgeVTECevent() {
 
         std::printf(" For %s:%s:%s:%s: last producttime= %s\n", c.geoid, c.office_id, c.phenom,
                     c.signif, latest.c_str());
-        note_event_combination();
+        run.figures.note_event_combination();
 
-        if (purge_preview()) {
+        if (run.preview) {
             std::printf("   (preview: %ld events would be deleted)\n", count_would_delete(where));
             continue;
         }

@@ -12,9 +12,9 @@
 #include "Esql.h"
 #include "List.h"
 #include "get_apps_defaults.h"
-#include "purge_mode.h"
 #include "run_control.h"
 #include "run_metrics.h"
+#include "trevane.h"
 
 namespace {
 
@@ -23,44 +23,50 @@ bool unsafe_file_name(std::string_view name) {
     return name.empty() || name == "." || name == ".." || name.find('/') != std::string_view::npos;
 }
 
-void report_failure(const std::string& path, const char* why, const char* where) {
+void report_failure(RunState& run, const std::string& path, const char* why, const char* where) {
     std::printf("ERROR - Can't delete file %s %s\n", path.c_str(), why);
     std::printf("   (where clause: %s)\n", where);
-    note_grid_file_not_removed();
+    run.figures.note_grid_file_not_removed();
 }
 
 }  // namespace
 
-void delete_file(const char* directory, const char* filename, const char* where, bool cut) {
+void delete_file(RunState& run, const char* directory, const char* filename, const char* where,
+                 bool cut) {
     const std::string path = std::string(directory) + "/" + filename;
     if (cut) {
         // What is left of a cut name may name another file.
-        report_failure(path, "(name longer than its field; left alone)", where);
-        note_key_left_alone("grid_files");
+        report_failure(run, path, "(name longer than its field; left alone)", where);
+        run.figures.note_key_left_alone("grid_files");
         return;
     }
     if (filename[0] == '\0') {
         // No name: the path names the directory itself, which is never removed.
-        report_failure(path, "", where);
+        report_failure(run, path, "", where);
         return;
     }
     if (unsafe_file_name(filename)) {
-        report_failure(path, "(not a plain file name; left alone)", where);
+        report_failure(run, path, "(not a plain file name; left alone)", where);
         return;
     }
-    if (purge_preview()) {
+    if (run.preview) {
         std::printf("   would remove %s\n", path.c_str());
-        note_grid_file_removed();
+        run.figures.note_grid_file_removed();
         return;
     }
     if (unlink(path.c_str()) != 0) {
-        report_failure(path, "", where);
+        report_failure(run, path, "", where);
     } else {
-        note_grid_file_removed();
+        run.figures.note_grid_file_removed();
     }
 }
 
 void delete_files(const char* table, const char* cutoff) {
+    RunState run;
+    delete_grid_files(run, table, cutoff);
+}
+
+void delete_grid_files(RunState& run, const char* table, const char* cutoff) {
     if (std::strcmp(table, "dparadar") != 0) {
         return;
     }
@@ -81,7 +87,7 @@ void delete_files(const char* table, const char* cutoff) {
     if (directory[0] == '\0') {
         std::printf("Radar grid files are not removed: the token dpa_grid_dir is not set.\n");
         for (int i = 0; i < count; ++i) {
-            note_grid_file_not_removed();
+            run.figures.note_grid_file_not_removed();
         }
         FreeDPARadar(head);
         return;
@@ -92,7 +98,7 @@ void delete_files(const char* table, const char* cutoff) {
             break;  // no file goes once the run stops: its row stays
         }
         const bool name_cut = static_cast<std::size_t>(i) < cut.size() && cut[i];
-        delete_file(directory, reinterpret_cast<const DPARadar*>(node)->grid_filename,
+        delete_file(run, directory, reinterpret_cast<const DPARadar*>(node)->grid_filename,
                     where.c_str(), name_cut);
     }
     FreeDPARadar(head);

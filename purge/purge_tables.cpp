@@ -19,7 +19,6 @@
 #include "delete_files.h"
 #include "get_location_hsa.h"
 #include "lid_in_table.h"
-#include "purge_mode.h"
 #include "run_control.h"
 #include "run_metrics.h"
 #include "time_convert.h"
@@ -138,8 +137,9 @@ struct DeleteOutcome {
 
 // Deletes the rows of `table` that meet `condition` as the prepared statement "p_delete"; in a
 // preview it counts them instead. With `echo`, a failing statement is printed before its error.
-DeleteOutcome delete_where(const char* table, const std::string& condition, bool echo) {
-    const bool preview = purge_preview();
+DeleteOutcome delete_where(const RunState& run, const char* table, const std::string& condition,
+                           bool echo) {
+    const bool preview = run.preview;
     const std::string statement =
         preview ? "SELECT count(*) FROM " + std::string(table) + " WHERE " + condition
                 : "DELETE FROM " + std::string(table) + " WHERE " + condition + "; ";
@@ -188,14 +188,14 @@ std::string_view without_trailing_blanks(std::string_view text) {
 // cutoff, every other station rows older than the backup cutoff. A station whose lid does not
 // fit is left alone; when the station table could not be read, every station keeps its rows
 // back to the earlier cutoff.
-long delete_by_station(const char* table, const StationClauses& clauses, const char* office_hsa) {
+long delete_by_station(RunState& run, const char* table, const StationClauses& clauses) {
     int count = 0;
     DistinctValue* stations = LoadUnique("lid", table, "ORDER BY lid", &count);
     long rows = 0;
     if (stations == nullptr) {
         return rows;
     }
-    const std::string_view office = without_trailing_blanks(office_hsa);
+    const std::string_view office = without_trailing_blanks(run.office_hsa);
     for (Node* node = ListFirst(&stations->list); node != nullptr; node = ListNext(node)) {
         if (run_stop_requested()) {
             break;
@@ -207,7 +207,7 @@ long delete_by_station(const char* table, const StationClauses& clauses, const c
         if (bare.size() >= sizeof lid) {
             std::printf("Station %s of %s left alone: its lid is longer than %zu characters\n",
                         value, table, sizeof lid - 1);
-            note_key_left_alone("tables");
+            run.figures.note_key_left_alone("tables");
             continue;
         }
         bare.copy(lid, bare.size());
@@ -230,9 +230,9 @@ long delete_by_station(const char* table, const StationClauses& clauses, const c
         }
         const std::string condition =
             "lid = '" + esql::quote_doubled(lid) + "' AND " + *clause + " ";
-        const DeleteOutcome outcome = delete_where(table, condition, true);
+        const DeleteOutcome outcome = delete_where(run, table, condition, true);
         if (outcome.failed) {
-            note_table_failed(table);
+            run.figures.note_table_failed(table);
             break;
         }
         rows += outcome.rows;
@@ -266,7 +266,7 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
         std::printf("Skipping PurgeDynData row: table name %.*s... is longer than %zu characters\n",
                     static_cast<int>(sizeof table_name - 1), row.table_name.c_str(),
                     sizeof table_name - 1);
-        note_key_left_alone("tables");
+        run.figures.note_key_left_alone("tables");
         return StepResult::proceed();
     }
     if (!row.time_column_name.copy_to(time_column_name)) {
@@ -275,7 +275,7 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
             "characters\n",
             table_name, static_cast<int>(sizeof time_column_name - 1), row.time_column_name.c_str(),
             sizeof time_column_name - 1);
-        note_key_left_alone("tables");
+        run.figures.note_key_left_alone("tables");
         return StepResult::proceed();
     }
 
@@ -318,7 +318,7 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
             table_name);
         return StepResult::proceed();
     }
-    delete_files(table_name, host.text.c_str());
+    delete_grid_files(run, table_name, host.text.c_str());
     if (run_stop_requested()) {
         return StepResult::proceed();
     }
@@ -334,12 +334,12 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
     const std::string& safest = backup_earlier ? backup_clause : host_clause;
     const bool lookup_failed = run.backup_retention && lid_count < 0;
     if (run.backup_retention && lid_count > 0) {
-        rows = delete_by_station(table_name, {host_clause, backup_clause, safest}, run.office_hsa);
+        rows = delete_by_station(run, table_name, {host_clause, backup_clause, safest});
     } else {
         const DeleteOutcome outcome =
-            delete_where(table_name, lookup_failed ? safest : host_clause, false);
+            delete_where(run, table_name, lookup_failed ? safest : host_clause, false);
         if (outcome.failed) {
-            note_table_failed(table_name);
+            run.figures.note_table_failed(table_name);
             return StepResult::proceed();
         }
         rows = outcome.rows;
@@ -358,7 +358,7 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
                     host.text.c_str());
     }
     std::fflush(nullptr);
-    note_table_rows(table_name, rows);
+    run.figures.note_table_rows(table_name, rows);
     run.rows_deleted += rows;
     return StepResult::proceed();
 }
@@ -411,8 +411,8 @@ StepResult purge_tables(RunState& run) {
     }
 
     std::printf("%s\n", std::string(63, '-').c_str());
-    std::printf(purge_preview() ? "%8lld records would be deleted from %d tables\n"
-                                : "%8lld records deleted from %d tables\n",
+    std::printf(run.preview ? "%8lld records would be deleted from %d tables\n"
+                            : "%8lld records deleted from %d tables\n",
                 static_cast<long long>(run.rows_deleted), run.tables_processed);
 
     r = cursor.close();

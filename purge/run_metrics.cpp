@@ -18,22 +18,6 @@
 
 namespace {
 
-// The figures the passes note during the run.
-struct Figures {
-    std::map<std::string, long> table_rows;  // by table name, sorted for a stable file
-    std::set<std::string> failed_tables;
-    long grid_files_removed = 0;
-    long grid_files_not_removed = 0;
-    long product_versions_deleted = 0;
-    long event_combinations = 0;
-    std::map<std::string, long> keys_left_alone;  // by pass
-};
-
-Figures& figures() {
-    static Figures f;
-    return f;
-}
-
 constexpr const char* kLastSuccess = "trevane_last_success_timestamp_seconds";
 
 std::string seconds_text(double seconds) {
@@ -81,8 +65,7 @@ double previous_success(const std::string& path) {
     return 0;
 }
 
-std::string metrics_text(const RunEnd& end, double last_success) {
-    const Figures& f = figures();
+std::string metrics_text(const RunEnd& end, const RunFigures& f, double last_success) {
     std::string out;
     gauge(out, "trevane_last_run_start_timestamp_seconds", "When the last run started.",
           seconds_text(end.start_seconds));
@@ -217,36 +200,6 @@ int replace_file(const std::string& path, const std::string& text) {
 
 }  // namespace
 
-void note_table_rows(const char* table, long rows) {
-    figures().table_rows[table] += rows;
-}
-
-void note_table_failed(const char* table) {
-    figures().failed_tables.insert(table);
-}
-
-void note_grid_file_removed() {
-    figures().grid_files_removed += 1;
-}
-
-void note_grid_file_not_removed() {
-    figures().grid_files_not_removed += 1;
-}
-
-void note_product_versions_deleted(long versions) {
-    if (versions > 0) {
-        figures().product_versions_deleted += versions;
-    }
-}
-
-void note_event_combination() {
-    figures().event_combinations += 1;
-}
-
-void note_key_left_alone(const char* pass) {
-    figures().keys_left_alone[pass] += 1;
-}
-
 double epoch_seconds_now() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
         .count();
@@ -269,9 +222,9 @@ std::string escape_label_value(std::string_view value) {
     return out;
 }
 
-void write_run_metrics(const std::string& path, const RunEnd& end) {
+void write_run_metrics(const std::string& path, const RunEnd& end, const RunFigures& figures) {
     const double last_success = end.exit_status == 0 ? end.end_seconds : previous_success(path);
-    const int error = replace_file(path, metrics_text(end, last_success));
+    const int error = replace_file(path, metrics_text(end, figures, last_success));
     if (error != 0) {
         std::printf("Could not write the metrics file %s: %s\n", path.c_str(),
                     std::strerror(error));

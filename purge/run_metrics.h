@@ -1,26 +1,43 @@
 #pragma once
 
+#include <map>
+#include <set>
 #include <string>
 #include <string_view>
 
 // The outcome of a run as a metrics file in the text exposition format, for a node exporter's
-// textfile collector. The passes note their figures next to their report lines; in a preview
-// the figures are what would be removed. The driver writes the file at the end of the run.
+// textfile collector. The passes note their figures in the run's state next to their report
+// lines; in a preview the figures are what would be removed. The driver writes the file at the
+// end of the run.
 
-// The figure of one table of the time-based purge, as its report line shows it.
-void note_table_rows(const char* table, long rows);
-// A table of the time-based purge whose delete failed.
-void note_table_failed(const char* table);
-// A radar grid file removed, or one that could not be removed.
-void note_grid_file_removed();
-void note_grid_file_not_removed();
-// Text product versions deleted by one statement; a negative figure (unknown) is not counted.
-void note_product_versions_deleted(long versions);
-// One VTECevent combination handled.
-void note_event_combination();
-// A key left alone because a value it depends on could not be trusted (a failed read, a value
-// longer than its field); `pass` is "tables", "products", "events" or "grid_files".
-void note_key_left_alone(const char* pass);
+// The figures the passes note during one run, next to their report lines.
+struct RunFigures {
+    std::map<std::string, long> table_rows;  // by table name, sorted for a stable file
+    std::set<std::string> failed_tables;
+    long grid_files_removed = 0;
+    long grid_files_not_removed = 0;
+    long product_versions_deleted = 0;
+    long event_combinations = 0;
+    std::map<std::string, long> keys_left_alone;  // by pass
+
+    // The figure of one table of the time-based purge, as its report line shows it.
+    void note_table_rows(const char* table, long rows) { table_rows[table] += rows; }
+    // A table of the time-based purge whose delete failed.
+    void note_table_failed(const char* table) { failed_tables.insert(table); }
+    // A radar grid file removed, or one that could not be removed or was left alone.
+    void note_grid_file_removed() { grid_files_removed += 1; }
+    void note_grid_file_not_removed() { grid_files_not_removed += 1; }
+    // Text product versions deleted by one statement; a negative figure (unknown) is not
+    // counted.
+    void note_product_versions_deleted(long versions) {
+        product_versions_deleted += versions > 0 ? versions : 0;
+    }
+    // One VTECevent combination handled.
+    void note_event_combination() { event_combinations += 1; }
+    // A key left alone because a value it depends on could not be trusted (a failed read, a
+    // value longer than its field); `pass` is "tables", "products", "events" or "grid_files".
+    void note_key_left_alone(const char* pass) { keys_left_alone[pass] += 1; }
+};
 
 // What the driver knows when the run ends.
 struct RunEnd {
@@ -44,4 +61,4 @@ std::string escape_label_value(std::string_view value);
 // 0644, renamed over the old file. A run that did not exit 0 carries the last success time over
 // from the file it replaces (0 when that file has none). When the file cannot be written, says
 // so in one line on standard output.
-void write_run_metrics(const std::string& path, const RunEnd& end);
+void write_run_metrics(const std::string& path, const RunEnd& end, const RunFigures& figures);

@@ -15,7 +15,6 @@
 #include "get_admin_hsa.h"
 #include "get_apps_defaults.h"
 #include "get_location_hsa.h"
-#include "purge_mode.h"
 #include "run_control.h"
 #include "run_metrics.h"
 #include "session_setup.h"
@@ -100,13 +99,13 @@ int run_purge(RunState& run) {
 
     char preview[512] = "";
     read_token("trevane_preview", preview);
-    set_purge_preview(token_is_on(preview));
-    if (purge_preview()) {
+    run.preview = token_is_on(preview);
+    if (run.preview) {
         std::printf("Preview only: counting what would be deleted; nothing is deleted.\n");
     }
 
     const SessionTokens tokens = read_session_tokens();
-    prepare_connection_environment(purge_preview(), tokens);
+    prepare_connection_environment(run.preview, tokens);
     const int open_status = OpenDbms(db_name);
     if (open_status != 0) {
         const std::string rejected = rejected_token_line(tokens);
@@ -123,7 +122,7 @@ int run_purge(RunState& run) {
     // before any file is touched. A preview only reads, so it runs there.
     switch (session_kind()) {
         case SessionKind::HotStandby:
-            if (!purge_preview()) {
+            if (!run.preview) {
                 std::printf(
                     "trevane: the database server is a hot standby, where nothing can be "
                     "deleted; the run stops\n");
@@ -133,7 +132,7 @@ int run_purge(RunState& run) {
             std::printf("Preview on a hot standby: reading only.\n");
             break;
         case SessionKind::ReadOnly:
-            if (!purge_preview()) {
+            if (!run.preview) {
                 std::printf(
                     "trevane: the database session is read-only (default_transaction_read_only "
                     "is on), so nothing can be deleted; the run stops\n");
@@ -163,13 +162,13 @@ int run_purge(RunState& run) {
     }
 
     note_run_pass("text product purge");
-    ProcessPurgeProduct();
+    purge_text_products(run);
     std::fflush(nullptr);
     if (run_stop_requested()) {
         return report_run_stop();
     }
     note_run_pass("event purge");
-    PurgeVTECevent();
+    purge_events(run);
     std::fflush(nullptr);
     if (run_stop_requested()) {
         return report_run_stop();
@@ -188,7 +187,7 @@ int run_purge(RunState& run) {
     if (run_stop_requested()) {
         return report_run_stop();
     }
-    if (!purge_preview()) {
+    if (!run.preview) {
         note_run_pass("PerfLog entry");
         const auto elapsed = static_cast<float>(elapsed_seconds);
         // The log row's count is 32 bits wide: a larger total is recorded as its largest value.
@@ -221,8 +220,9 @@ int trevane_run() {
     if (!run.metrics_file.empty()) {
         write_run_metrics(
             run.metrics_file,
-            {start, epoch_seconds_now(), status, purge_preview(), run.rows_deleted,
-             run.tables_processed, esql::failed_statement_count(), run.retention_fallback});
+            {start, epoch_seconds_now(), status, run.preview, run.rows_deleted,
+             run.tables_processed, esql::failed_statement_count(), run.retention_fallback},
+            run.figures);
     }
     std::fflush(nullptr);
     return status;

@@ -6,6 +6,8 @@
 #include <ctime>
 #include <string>
 
+#include "run_metrics.h"
+
 // State of one purge run, owned by the driver for the life of the process.
 struct RunState {
     const char* process = "trevane";  // name under which the run is recorded in PerfLog
@@ -18,6 +20,10 @@ struct RunState {
     std::string metrics_file;       // token trevane_metrics_file: written at the end when set
     // Backup retention was asked for, but the office hsa could not be read.
     bool retention_fallback = false;
+    // A preview (token trevane_preview): every pass counts what it would delete and deletes
+    // nothing.
+    bool preview = false;
+    RunFigures figures;  // what the passes did, for the metrics file
 };
 
 // How a step of the run ended: go on, or stop the run with an exit status.

@@ -14,7 +14,6 @@
 #include "Esql.h"
 #include "PurgeFixture.h"
 #include "ScopedEnv.h"
-#include "purge_mode.h"
 #include "session_setup.h"
 
 using purgetest::find_line;
