@@ -18,17 +18,13 @@
 #include "VTECevent.h"
 #include "run_control.h"
 #include "run_metrics.h"
+#include "time_convert.h"
 #include "timestamp_functions.h"
 #include "trevane.h"
 
 namespace {
 
 constexpr int kRetentionDays = 30;
-
-struct FreeLibText {
-    void operator()(char* p) const { PGTYPESchar_free(p); }
-};
-using LibText = std::unique_ptr<char, FreeLibText>;
 
 // The current UTC time in asctime form, newline included.
 std::string utc_asctime() {
@@ -184,7 +180,7 @@ void purge_events(RunState& run) {
             FreeUnique(combinations);
             return;
         }
-        const LibText cutoff_text(PGTYPEStimestamp_to_asc(cutoff));
+        const PgText cutoff_text(PGTYPEStimestamp_to_asc(cutoff));
 
         char where[1024];
         std::snprintf(where, sizeof where,

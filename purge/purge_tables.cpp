@@ -36,11 +36,6 @@ struct PurgeDynRow {
     int num_hours_backup = 0;
 };
 
-struct FreeLibText {
-    void operator()(char* p) const { PGTYPESchar_free(p); }
-};
-using LibText = std::unique_ptr<char, FreeLibText>;
-
 // A cutoff timestamp and its text, as it goes into the statements and the report.
 struct Cutoff {
     timestamp value = 0;
@@ -88,7 +83,7 @@ CutoffStatus compute_cutoff(timestamp now, int hours, CutoffKind kind, Cutoff& o
         std::printf("Error subtracting interval\n");
         return CutoffStatus::Fatal;
     }
-    const LibText text(PGTYPEStimestamp_to_asc(out.value));
+    const PgText text(PGTYPEStimestamp_to_asc(out.value));
     out.text = text ? text.get() : "";
 
     std::time_t check = 0;

@@ -15,12 +15,6 @@ const int numDaysInMonth[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 
 namespace {
 
-// Text that the client library allocates; released with its own free function.
-struct PgCharDeleter {
-    void operator()(char* p) const { PGTYPESchar_free(p); }
-};
-using PgText = std::unique_ptr<char, PgCharDeleter>;
-
 // Room for any timestamp text the client library writes (it formats into 128 bytes itself).
 constexpr std::size_t kLibTextSize = 128;
 

@@ -13,6 +13,7 @@
 // operation writes more than that. Not thread-safe: log_time uses a module-owned buffer.
 
 #include <ctime>
+#include <memory>
 #include <string>
 
 #include <ecpg_informix.h>
@@ -22,6 +23,13 @@
 
 using date_t = int;      // calendar date as the decimal number YYYYMMDD
 using monthday_t = int;  // day of the year as the number MMDD
+
+// A text the client library allocated (timestamp, date and interval texts), released with the
+// library's own free function: the one deallocator for such texts.
+struct PgTextFree {
+    void operator()(char* p) const { PGTYPESchar_free(p); }
+};
+using PgText = std::unique_ptr<char, PgTextFree>;
 
 // Size of the caller buffers that receive time text.
 inline constexpr int TIME_TEXT_SIZE = 26;
