@@ -212,6 +212,8 @@ long delete_by_station(RunState& run, const char* table, const StationClauses& c
         if (status == kLocationTableNotLoaded) {
             std::printf("error attempting to setup linked list to get location.hsa value\n");
         }
+        // Three blanks stand for a station that Location does not know: never the office's own.
+        const bool known = std::strcmp(station_hsa, "   ") != 0;
         const std::string* clause = &clauses.backup;
         if (location_table_read_failed()) {
             if (status == kLocationTableNotLoaded) {
@@ -220,7 +222,7 @@ long delete_by_station(RunState& run, const char* table, const StationClauses& c
                     "earlier of the host and backup cutoffs\n");
             }
             clause = &clauses.safest;
-        } else if (without_trailing_blanks(station_hsa) == office) {
+        } else if (known && without_trailing_blanks(station_hsa) == office) {
             clause = &clauses.host;
         }
         const std::string condition =
