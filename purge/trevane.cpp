@@ -120,28 +120,19 @@ int run_purge(RunState& run) {
     }
     // Nothing is deleted where the session cannot write: the run stops before any pass and
     // before any file is touched. A preview only reads, so it runs there.
-    switch (session_kind()) {
-        case SessionKind::HotStandby:
-            if (!run.preview) {
-                std::printf(
-                    "trevane: the database server is a hot standby, where nothing can be "
-                    "deleted; the run stops\n");
-                CloseDbms();
-                return 1;
-            }
-            std::printf("Preview on a hot standby: reading only.\n");
-            break;
-        case SessionKind::ReadOnly:
-            if (!run.preview) {
-                std::printf(
-                    "trevane: the database session is read-only (default_transaction_read_only "
-                    "is on), so nothing can be deleted; the run stops\n");
-                CloseDbms();
-                return 1;
-            }
-            break;
-        case SessionKind::Writable:
-            break;
+    const SessionKind kind = session_kind();
+    if (kind != SessionKind::Writable && !run.preview) {
+        std::printf("%s\n", kind == SessionKind::HotStandby
+                                ? "trevane: the database server is a hot standby, where nothing "
+                                  "can be deleted; the run stops"
+                                : "trevane: the database session is read-only "
+                                  "(default_transaction_read_only is on), so nothing can be "
+                                  "deleted; the run stops");
+        CloseDbms();
+        return 1;
+    }
+    if (kind == SessionKind::HotStandby) {
+        std::printf("Preview on a hot standby: reading only.\n");
     }
 
     note_run_pass("retention decision");
