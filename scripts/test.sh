@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, checks style and static analysis (scripts/lint.sh), and runs
 # every test: unit and database tests against a throwaway PostgreSQL cluster, the time-sensitive
-# tests again in zones far from UTC, and the whole suite once more built with AddressSanitizer and
+# tests again in zones far from UTC, the database tests against PostgreSQL 12 and 18
+# (scripts/server-matrix.sh), and the whole suite once more built with AddressSanitizer and
 # UndefinedBehaviorSanitizer; then runs the fuzz targets for FUZZ_SECONDS each (scripts/fuzz.sh)
 # and a run over the demo data under valgrind memcheck (scripts/valgrind-run.sh).
 set -euo pipefail
@@ -26,6 +27,9 @@ for zone in Pacific/Honolulu Asia/Kolkata; do
   echo "== tests with TZ=$zone"
   TZ=$zone scripts/with-test-db.sh ctest --test-dir build --output-on-failure -j"$jobs" -L zone
 done
+
+echo "== database tests on the oldest and the newest supported server"
+scripts/server-matrix.sh --build build 12 18
 
 echo "== build with sanitizers"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTREVANE_SANITIZE=ON >/dev/null

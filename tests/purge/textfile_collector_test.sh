@@ -17,7 +17,7 @@ cleanup() {
         kill "$pid" 2>/dev/null
         wait "$pid" 2>/dev/null
     fi
-    psql -qX -c "DROP DATABASE IF EXISTS $db WITH (FORCE)" >/dev/null 2>&1
+    psql -qX -c "DROP DATABASE IF EXISTS $db" >/dev/null 2>&1
     rm -rf "$work"
 }
 trap cleanup EXIT

@@ -67,7 +67,10 @@ TestDatabase::TestDatabase() {
 }
 
 TestDatabase::~TestDatabase() {
-    psql("postgres", "DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)");
+    // Sessions left behind are ended first: DROP DATABASE ... WITH (FORCE) is 13 and later.
+    psql("postgres",
+         "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" + name_ + "'");
+    psql("postgres", "DROP DATABASE IF EXISTS " + name_);
 }
 
 long long TestDatabase::count(std::string_view query) const {
