@@ -215,10 +215,16 @@ TEST(TimestampInterval, AgreesWithTheDatabaseServer) {
     REQUIRE_TEST_SERVER();
     const std::vector<Case> cases = randomCases(2500, 98765);
     // Timestamps and intervals travel as whole microseconds (exact in a double below 2^53);
-    // results come back as microseconds since 2000-01-01.
+    // results come back as microseconds since 2000-01-01, made of whole seconds and the
+    // microseconds within the second: before 14, extract gives a double, which cannot hold the
+    // microseconds of a whole epoch.
+    const auto micros = [](const char* value) {
+        return std::string("(extract(epoch FROM date_trunc('second', ") + value +
+               ")) - 946684800)::bigint * 1000000 + extract(microseconds FROM " + value +
+               ")::bigint % 1000000";
+    };
     const std::string sql =
-        "SELECT n, ((extract(epoch FROM t + iv) - 946684800) * 1000000)::bigint,"
-        " ((extract(epoch FROM t - iv) - 946684800) * 1000000)::bigint"
+        "SELECT n, " + micros("t + iv") + ", " + micros("t - iv") +
         " FROM (SELECT n, timestamp '2000-01-01' + ts * interval '1 microsecond' AS t,"
         " make_interval(months => m) + us * interval '1 microsecond' AS iv"
         " FROM unnest(" +
