@@ -81,13 +81,15 @@ GridFiles find_grid_files(const char* table, const char* cutoff) {
     Node* node = ListFirst(&head->list);
     for (int i = 0; i < count && node != nullptr; ++i, node = ListNext(node)) {
         const bool name_cut = static_cast<std::size_t>(i) < cut.size() && cut[i];
-        found.files.push_back({reinterpret_cast<const DPARadar*>(node)->grid_filename, name_cut});
+        const auto* row = reinterpret_cast<const DPARadar*>(node);
+        found.files.push_back({row->grid_filename, name_cut, row->obstime});
     }
     FreeDPARadar(head);
     return found;
 }
 
-void remove_grid_files(RunState& run, const GridFiles& found) {
+void remove_grid_files(RunState& run, const GridFiles& found,
+                       std::optional<timestamp> rows_before) {
     if (found.files.empty()) {
         return;
     }
@@ -102,8 +104,9 @@ void remove_grid_files(RunState& run, const GridFiles& found) {
     }
 
     for (const GridFiles::File& file : found.files) {
-        if (run_stop_requested()) {
-            run.figures.note_grid_file_not_removed();  // no file goes once the run stops
+        // No file goes once the run stops, nor one whose row the delete left.
+        if (run_stop_requested() || (rows_before && !(file.obstime < *rows_before))) {
+            run.figures.note_grid_file_not_removed();
             continue;
         }
         delete_file(run, directory, file.name.c_str(), found.where.c_str(), file.cut);

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <pgtypes_timestamp.h>
+
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,7 +16,8 @@ struct RunState;
 struct GridFiles {
     struct File {
         std::string name;
-        bool cut = false;  // longer than its field: what arrived may name another file
+        bool cut = false;       // longer than its field: what arrived may name another file
+        timestamp obstime = 0;  // of its row
     };
     std::string where;  // the selection clause, for the error reports
     std::vector<File> files;
@@ -24,8 +28,11 @@ struct GridFiles {
 GridFiles find_grid_files(const char* table, const char* cutoff);
 
 // Removes the files found (a preview names them), once the delete of their rows has succeeded:
-// a file whose row stays is never removed. No file goes once the run stops.
-void remove_grid_files(RunState& run, const GridFiles& found);
+// a file whose row stays is never removed. When the rows went by an earlier cutoff than the one
+// the files were found by, `rows_before`, the files of the rows at or after it stay. No file goes
+// once the run stops. Files that stay are counted as not removed.
+void remove_grid_files(RunState& run, const GridFiles& found,
+                       std::optional<timestamp> rows_before = std::nullopt);
 
 // Counts the files found as not removed: the delete of their rows failed, and they stay with
 // their rows for the next run.

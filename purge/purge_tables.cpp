@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -352,10 +353,13 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
         by_station ? delete_by_station(run, table_name, {host_clause, backup_clause, safest})
                    : delete_where(run, table_name,
                                   lookup_failed || stations_unknown ? safest : host_clause, false);
+    // The files were found by the host cutoff; rows that went by an earlier one keep theirs.
+    const bool earlier_cutoff = backup_earlier && (by_station || lookup_failed || stations_unknown);
     if (outcome.failed) {
         keep_grid_files(run, grid_files);
     } else {
-        remove_grid_files(run, grid_files);
+        remove_grid_files(run, grid_files,
+                          earlier_cutoff ? std::optional<timestamp>(backup.value) : std::nullopt);
     }
     if (outcome.failed && !by_station) {
         run.figures.note_table_failed(table_name);

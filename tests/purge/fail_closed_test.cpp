@@ -89,11 +89,14 @@ TEST_F(FailClosedTest, KeysThatCannotBeTrustedAreLeftAlone) {
          "", true, "hsa (from Admin table) = ABC", kRowsByStation, "OTHER1:25,OWN1:121", ""},
         {"a lid lookup that fails, backup keeping longer than host",
          "INSERT INTO Admin (hsa) VALUES ('ABC'); INSERT INTO PurgeDynData VALUES ('height', "
-         "'obstime', 24, 72);" +
+         "'obstime', 24, 72), ('dparadar', 'obstime', 24, 72);"
+         "INSERT INTO DPARadar (radid, obstime, maxvald, grid_filename) VALUES ('ABC', "
+         "timezone('UTC', now()) - interval '30 hours', 1.0, 'grid1');" +
              observations("height", 120, 1, "'OWN1'"),
          "REVOKE SELECT ON pg_catalog.pg_attribute FROM PUBLIC;", true,
-         "          -- lid lookup failed - backup cutoff value used", kRowsByStation, "OWN1:73",
-         ""},
+         "          -- lid lookup failed - backup cutoff value used",
+         "SELECT (" + std::string(kRowsByStation) + ") || '/' || (SELECT count(*) FROM DPARadar)",
+         "OWN1:73/1", ""},
         {"a lid longer than its field",
          stations("varchar(20)") + observations("height", 120, 1, "'ABCDEFGHIJ'") +
              "INSERT INTO Location (lid, county, hsa, network, rfc, state, wfo, tzone) VALUES "
