@@ -5,7 +5,8 @@
 //   FAULT_LOG=file   appends one line per event, in order:
 //                      "S <k> <sqlstate> <text>"  statement k reached the server; its outcome
 //                                                  ("00000" success, "-----" no answer)
-//                      "F <k> <kind> <text>"      the fault was put at statement k
+//                      "F <k> <kind> <text>"      the fault was put at statement k (kind
+//                                                  "sigterm-held": the program held the signal)
 //                      "U <path>"                 a file was removed
 //   FAULT_AT=k       the statement to fault (1-based); unset: no fault
 //   FAULT_KIND=kind  one of
@@ -119,16 +120,24 @@ PGresult* statement(PGconn* conn, const char* text, Call call, Send send) {
         log_line("S " + std::to_string(k) + " " + outcome(res) + " " + shown);
         return res;
     }
-    log_line("F " + std::to_string(k) + " " + c.kind + " " + shown);
-    if (c.kind == "cut") {
-        shutdown(PQsocket(conn), SHUT_RDWR);
-        return call();  // nothing reaches the server
-    }
     if (c.kind == "sigterm") {
+        // A program that holds the signal around its stop check and send gets it only after the
+        // statement: the log says so, and the statement may then run to its end.
+        sigset_t held;
+        sigemptyset(&held);
+        sigprocmask(SIG_BLOCK, nullptr, &held);
+        const bool blocked = sigismember(&held, SIGTERM) == 1;
+        log_line("F " + std::to_string(k) + " " + (blocked ? "sigterm-held" : "sigterm") + " " +
+                 shown);
         raise(SIGTERM);
         PGresult* res = call();
         log_line("S " + std::to_string(k) + " " + outcome(res) + " " + shown);
         return res;
+    }
+    log_line("F " + std::to_string(k) + " " + c.kind + " " + shown);
+    if (c.kind == "cut") {
+        shutdown(PQsocket(conn), SHUT_RDWR);
+        return call();  // nothing reaches the server
     }
     if (c.kind == "sigterm-inflight") {
         if (send() == 0) {

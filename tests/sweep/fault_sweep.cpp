@@ -351,7 +351,7 @@ std::vector<std::string> broken(const Run& r, const Kind& kind, long k, const Ro
         if (e.type == 'S' && e.k > k) {
             why.push_back("statement " + std::to_string(e.k) + " reached the server after the stop: " +
                           e.text);
-        } else if (e.type == 'S' && kind.name == "sigterm" && e.word == "00000") {
+        } else if (e.type == 'S' && r.log[fault_at].word == "sigterm" && e.word == "00000") {
             why.push_back("the statement after the stop ran to its end");
         } else if (e.type == 'U') {
             why.push_back("file removed after the stop: " + fs::path(e.text).filename().string());
