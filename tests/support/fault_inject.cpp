@@ -151,9 +151,9 @@ PGresult* statement(PGconn* conn, const char* text, Call call, Send send) {
     // The server raises the chosen SQLSTATE in place of the statement.
     static const Exec real_exec = next<Exec>("PQexec");
     const std::string fault =
-        c.kind == "57P01" ? "SELECT pg_terminate_backend(pg_backend_pid())"
-                          : "DO $$BEGIN RAISE EXCEPTION 'injected fault' USING ERRCODE = '" +
-                                c.kind + "'; END$$";
+        c.kind == "57P01"
+            ? "SELECT pg_terminate_backend(pg_backend_pid())"
+            : "DO $$BEGIN RAISE EXCEPTION 'injected fault' USING ERRCODE = '" + c.kind + "'; END$$";
     return real_exec(conn, fault.c_str());
 }
 
@@ -164,33 +164,32 @@ extern "C" {
 PGresult* PQexec(PGconn* conn, const char* query) {
     static const Exec real = next<Exec>("PQexec");
     return statement(
-        conn, query, [&] { return real(conn, query); },
-        [&] { return PQsendQuery(conn, query); });
+        conn, query, [&] { return real(conn, query); }, [&] { return PQsendQuery(conn, query); });
 }
 
 PGresult* PQexecParams(PGconn* conn, const char* command, int nParams, const Oid* paramTypes,
                        const char* const* paramValues, const int* paramLengths,
                        const int* paramFormats, int resultFormat) {
-    using Fn = PGresult* (*)(PGconn*, const char*, int, const Oid*, const char* const*,
-                             const int*, const int*, int);
+    using Fn = PGresult* (*)(PGconn*, const char*, int, const Oid*, const char* const*, const int*,
+                             const int*, int);
     static const Fn real = next<Fn>("PQexecParams");
     return statement(
         conn, command,
         [&] {
-            return real(conn, command, nParams, paramTypes, paramValues, paramLengths,
-                        paramFormats, resultFormat);
+            return real(conn, command, nParams, paramTypes, paramValues, paramLengths, paramFormats,
+                        resultFormat);
         },
         [&] {
-            return PQsendQueryParams(conn, command, nParams, paramTypes, paramValues,
-                                     paramLengths, paramFormats, resultFormat);
+            return PQsendQueryParams(conn, command, nParams, paramTypes, paramValues, paramLengths,
+                                     paramFormats, resultFormat);
         });
 }
 
 PGresult* PQexecPrepared(PGconn* conn, const char* stmtName, int nParams,
                          const char* const* paramValues, const int* paramLengths,
                          const int* paramFormats, int resultFormat) {
-    using Fn = PGresult* (*)(PGconn*, const char*, int, const char* const*, const int*,
-                             const int*, int);
+    using Fn =
+        PGresult* (*)(PGconn*, const char*, int, const char* const*, const int*, const int*, int);
     static const Fn real = next<Fn>("PQexecPrepared");
     const std::string shown = std::string("EXECUTE ") + (stmtName != nullptr ? stmtName : "");
     return statement(

@@ -109,8 +109,8 @@ std::vector<std::string> query(PGconn* c, const std::string& sql) {
     return rows;
 }
 
-const char* const kTables[] = {"admin",       "location",     "purgedyndata", "height",
-                               "dailysummary", "dparadar",    "perflog",      "purgeproduct",
+const char* const kTables[] = {"admin",        "location", "purgedyndata", "height",
+                               "dailysummary", "dparadar", "perflog",      "purgeproduct",
                                "textproduct",  "vtecevent"};
 
 Rows snapshot(PGconn* c) {
@@ -207,10 +207,9 @@ Run run_trevane(const Setup& s, PGconn* data, const Kind* kind, long k) {
         set["FAULT_AT"] = std::to_string(k);
         set["FAULT_KIND"] = kind->name;
     }
-    const std::set<std::string> drop{"APPS_DEFAULTS",     "APPS_DEFAULTS_USER",
-                                     "APPS_DEFAULTS_PROG", "APPS_DEFAULTS_SITE",
-                                     "PG_DBPATH",          "trevane_preview",
-                                     "trevane_lock_timeout", "trevane_statement_timeout"};
+    const std::set<std::string> drop{
+        "APPS_DEFAULTS", "APPS_DEFAULTS_USER", "APPS_DEFAULTS_PROG",   "APPS_DEFAULTS_SITE",
+        "PG_DBPATH",     "trevane_preview",    "trevane_lock_timeout", "trevane_statement_timeout"};
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string entry(*e);
@@ -349,8 +348,8 @@ std::vector<std::string> broken(const Run& r, const Kind& kind, long k, const Ro
     for (std::size_t i = fault_at + 1; i < r.log.size(); ++i) {
         const Event& e = r.log[i];
         if (e.type == 'S' && e.k > k) {
-            why.push_back("statement " + std::to_string(e.k) + " reached the server after the stop: " +
-                          e.text);
+            why.push_back("statement " + std::to_string(e.k) +
+                          " reached the server after the stop: " + e.text);
         } else if (e.type == 'S' && r.log[fault_at].word == "sigterm" && e.word == "00000") {
             why.push_back("the statement after the stop ran to its end");
         } else if (e.type == 'U') {
@@ -398,8 +397,7 @@ int main(int argc, char** argv) {
         die("no test server or no data: run under scripts/with-test-db.sh");
     }
     // An instrumented trevane: its sanitizers report on standard error.
-    const bool sanitized =
-        read_file(s.trevane).find("AddressSanitizer") != std::string::npos;
+    const bool sanitized = read_file(s.trevane).find("AddressSanitizer") != std::string::npos;
 
     const auto started = std::chrono::steady_clock::now();
     s.db = "fault_sweep_" + std::to_string(getpid());
@@ -481,16 +479,17 @@ int main(int argc, char** argv) {
 
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::printf("fault sweep: N = %ld statements, %zu classes, %ld runs (%ld per class), %.0f s%s\n",
-                n, kinds.size(), runs, n, seconds, sanitized ? ", sanitized trevane" : "");
+    std::printf(
+        "fault sweep: N = %ld statements, %zu classes, %ld runs (%ld per class), %.0f s%s\n", n,
+        kinds.size(), runs, n, seconds, sanitized ? ", sanitized trevane" : "");
     for (const std::string& line : lines) {
         std::printf("BROKEN %s\n", line.c_str());
     }
     int total = 0;
     for (const auto& [kind, by_pass] : failed_runs) {
         for (const auto& [pass, count] : by_pass) {
-            std::printf("runs that broke a guarantee: %-16s %-16s %d\n", kind.c_str(),
-                        pass.c_str(), count);
+            std::printf("runs that broke a guarantee: %-16s %-16s %d\n", kind.c_str(), pass.c_str(),
+                        count);
             total += count;
         }
     }
