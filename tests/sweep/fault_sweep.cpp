@@ -67,6 +67,14 @@ struct Run {
     std::set<std::string> files;  // grid files left
 };
 
+// What the sweep made, removed when it ends, also when it fails.
+struct Made {
+    std::string db;
+    std::filesystem::path work;
+    ~Made();
+};
+Made made;
+
 [[noreturn]] void die(const std::string& why) {
     std::fprintf(stderr, "fault_sweep: %s\n", why.c_str());
     std::exit(2);
@@ -107,6 +115,25 @@ std::vector<std::string> query(PGconn* c, const std::string& sql) {
         rows.push_back(row);
     }
     return rows;
+}
+
+Made::~Made() {
+    if (!work.empty()) {
+        std::error_code ignored;
+        fs::remove_all(work, ignored);
+    }
+    if (!db.empty()) {
+        const char* keys[] = {"dbname", nullptr};
+        const char* values[] = {"postgres", nullptr};
+        PGconn* c = PQconnectdbParams(keys, values, 0);
+        // WITH (FORCE) ends a session still open after a failure (PostgreSQL 13 and later).
+        PGresult* r = PQexec(c, ("DROP DATABASE IF EXISTS " + db + " WITH (FORCE)").c_str());
+        if (PQresultStatus(r) != PGRES_COMMAND_OK) {
+            PQclear(PQexec(c, ("DROP DATABASE IF EXISTS " + db).c_str()));
+        }
+        PQclear(r);
+        PQfinish(c);
+    }
 }
 
 const char* const kTables[] = {"admin",        "location", "purgedyndata", "height",
@@ -296,7 +323,7 @@ std::vector<std::string> passes_of(const std::vector<Event>& log) {
 
 // The guarantees a faulty run broke, one text each.
 std::vector<std::string> broken(const Run& r, const Kind& kind, long k, const Rows& kept,
-                                const std::set<std::string>& grid_files, bool sanitized) {
+                                const std::set<std::string>& grid_files) {
     std::vector<std::string> why;
     if (r.timed_out) {
         why.push_back("did not end within the bound");
@@ -306,7 +333,7 @@ std::vector<std::string> broken(const Run& r, const Kind& kind, long k, const Ro
         why.push_back("crashed with signal " + std::to_string(r.signo));
     }
     for (const char* report : {"AddressSanitizer", "LeakSanitizer", "runtime error:"}) {
-        if (sanitized && r.err.find(report) != std::string::npos) {
+        if (r.err.find(report) != std::string::npos) {
             why.push_back(std::string("sanitizer report (") + report + ")");
         }
     }
@@ -397,15 +424,21 @@ int main(int argc, char** argv) {
         die("no test server or no data: run under scripts/with-test-db.sh");
     }
     // An instrumented trevane: its sanitizers report on standard error.
-    const bool sanitized = read_file(s.trevane).find("AddressSanitizer") != std::string::npos;
+    const bool sanitized = read_file(s.trevane).find("__asan_init") != std::string::npos;
 
     const auto started = std::chrono::steady_clock::now();
     s.db = "fault_sweep_" + std::to_string(getpid());
     s.work = fs::temp_directory_path() / ("fault_sweep." + std::to_string(getpid()));
+    made.work = s.work;
     fs::create_directories(s.work);
-    const Conn admin = connect_to("postgres");
-    query(admin.get(), "CREATE DATABASE " + s.db + " TEMPLATE " + base);
+    {
+        const Conn admin = connect_to("postgres");
+        query(admin.get(), "CREATE DATABASE " + s.db + " TEMPLATE " + base);
+        made.db = s.db;
+    }
+    // 25006 stops the run where the server does not say whether it is a standby.
     Conn data_conn = connect_to(s.db);
+    const bool reports_standby = PQparameterStatus(data_conn.get(), "in_hot_standby") != nullptr;
     PGconn* const db = data_conn.get();
     query(db, data);
     query(db, "CREATE SCHEMA sweep_keep");
@@ -413,8 +446,6 @@ int main(int argc, char** argv) {
         query(db, std::string("CREATE TABLE sweep_keep.k_") + t + " AS SELECT * FROM " + t);
     }
     s.grid_files = query(db, "SELECT grid_filename FROM dparadar ORDER BY 1");
-    // 25006 stops the run where the server does not say whether it is a standby.
-    const bool reports_standby = PQparameterStatus(admin.get(), "in_hot_standby") != nullptr;
     std::vector<Kind> kinds{{"55P03", Stop::None},
                             {"42501", Stop::None},
                             {"57014", Stop::None},
@@ -462,7 +493,7 @@ int main(int argc, char** argv) {
         for (long k = 1; k <= n; ++k) {
             const Run r = run_trevane(s, db, &kind, k);
             ++runs;
-            const std::vector<std::string> why = broken(r, kind, k, kept, grid, sanitized);
+            const std::vector<std::string> why = broken(r, kind, k, kept, grid);
             if (why.empty()) {
                 continue;
             }
@@ -473,9 +504,7 @@ int main(int argc, char** argv) {
             }
         }
     }
-    PQfinish(data_conn.release());
-    query(admin.get(), "DROP DATABASE " + s.db);
-    fs::remove_all(s.work);
+    data_conn.reset();
 
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
