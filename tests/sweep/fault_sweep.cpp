@@ -200,8 +200,11 @@ struct Setup {
 // emptied (a new file each, so rows come back in the same physical order) and refilled from its
 // copy in the schema sweep_keep.
 std::string restore_statements() {
-    std::string sql = "BEGIN; TRUNCATE ";
-    for (const char* t : kTables) sql += std::string(t) + (t == kTables[9] ? "; " : ", ");
+    std::string tables;
+    for (const char* t : kTables) {
+        tables += (tables.empty() ? "" : ", ") + std::string(t);
+    }
+    std::string sql = "BEGIN; TRUNCATE " + tables + "; ";
     for (const char* t : kTables) {
         sql += std::string("INSERT INTO ") + t + " SELECT * FROM sweep_keep.k_" + t + "; ";
     }
