@@ -18,6 +18,7 @@ struct RunState {
     int tables_processed = 0;       // PurgeDynData rows fetched
     std::int64_t rows_deleted = 0;  // rows deleted by the time-based purge, all tables
     std::string metrics_file;       // token trevane_metrics_file: written at the end when set
+    std::string database;           // the database the run opens: PG_DBPATH, else db_name
     // Backup retention was asked for, but the office hsa could not be read.
     bool retention_fallback = false;
     // A preview (token trevane_preview): every pass counts what it would delete and deletes
