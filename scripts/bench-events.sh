@@ -40,14 +40,14 @@ trap 'scripts/pg-cluster.sh stop "$cluster"' EXIT
 # shellcheck disable=SC1091
 source "$cluster/env"
 export PGDATABASE=postgres TZ=UTC
-psql_q() { psql -qX -v ON_ERROR_STOP=1 "$@"; }
+psql_q() { psql -qX -v ON_ERROR_STOP=1 -c "SET client_min_messages = warning" "$@"; }
 psql_q -c "ALTER SYSTEM SET log_line_prefix = '%d '" -c "SELECT pg_reload_conf()" >/dev/null
 
 # The template of size $1.
 make_template() {
   psql_q -c "DROP DATABASE IF EXISTS events_tpl_$1 WITH (FORCE)" -c "CREATE DATABASE events_tpl_$1" >/dev/null
   psql_q -d "events_tpl_$1" -f sql/schema.sql >/dev/null
-  psql_q -d "events_tpl_$1" -v n="$1" >/dev/null <<'SQL'
+  psql_q -d "events_tpl_$1" -v n="$1" -f - >/dev/null <<'SQL'
 INSERT INTO VTECevent (geoid, product_id, producttime, office_id, phenom, signif)
 SELECT format('Z%s', lpad(k::text, 4, '0')), p.product_id,
        date_trunc('second', localtimestamp) - p.age, 'KBOX', 'FL', 'W'
@@ -57,13 +57,14 @@ VACUUM ANALYZE VTECevent;
 SQL
 }
 
-# Runs binary $2 over a fresh copy of size $1; prints the wall seconds. $3: log its statements.
+# Runs binary $2 over a fresh copy of size $1; prints the wall seconds. $3: the server logs
+# every statement with its duration.
 run_once() {
   local n=$1 bin=$2 db="events_run_$1" t0 t1 status=0
   psql_q -c "DROP DATABASE IF EXISTS $db WITH (FORCE)" \
     -c "CREATE DATABASE $db TEMPLATE events_tpl_$n" >/dev/null
   if [ -n "${3:-}" ]; then
-    psql_q -c "ALTER DATABASE $db SET log_statement = 'all'" >/dev/null
+    psql_q -c "ALTER DATABASE $db SET log_min_duration_statement = 0" >/dev/null
   fi
   t0=$(date +%s.%N)
   env -u PG_DBPATH -u trevane_preview -u dpa_grid_dir -u trevane_metrics_file -u APPS_DEFAULTS \
@@ -75,9 +76,20 @@ run_once() {
     || die "$bin did not leave exactly the $n latest events"
   awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.2f\n", b - a }'
 }
+# The statements of database $2 in the server log $1, one a line, as "milliseconds text".
+logged() {
+  awk -v db="$2" '$1 == db && $2 == "LOG:" && $3 == "duration:" { ms = $4; sub(/^.*  statement: /, ""); print ms, $0 }' "$1"
+}
+# Runs binary $2 over size $1 once more with every statement logged, into $work/log_$3.
+logged_run() {
+  local before
+  before=$(wc -l <"$cluster/server.log")
+  run_once "$1" "$2" log >/dev/null
+  tail -n +"$((before + 1))" "$cluster/server.log" | logged /dev/stdin "events_run_$1" >"$work/log_$3"
+}
 median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else printf "%.2f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-echo "size | build | runs | median s | all s"
+echo "size | build | runs | median s | all s | server s: latest-time declares, all statements"
 for n in $sizes; do
   make_template "$n"
   for build in this baseline; do
@@ -88,7 +100,12 @@ for n in $sizes; do
     fi
     times=()
     for ((i = 0; i < count; i++)); do times+=("$(run_once "$n" "$bin")"); done
-    echo "$n | $build | $count | $(printf '%s\n' "${times[@]}" | median) | ${times[*]}"
+    server=
+    if [ "$build" = this ]; then
+      logged_run "$n" "$bin" this
+      server=$(awk '{ all += $1 } $2 == "declare" && $3 == "tcur1" { d += $1 } END { printf "%.2f, %.2f", d / 1000, all / 1000 }' "$work/log_this")
+    fi
+    echo "$n | $build | $count | $(printf '%s\n' "${times[@]}" | median) | ${times[*]} | $server"
   done
 done
 
@@ -97,11 +114,10 @@ if [ -n "$baseline" ]; then
   for build in baseline this; do
     bin=$trevane
     [ "$build" = baseline ] && bin=$baseline
-    before=$(wc -l <"$cluster/server.log")
-    run_once "$n" "$bin" log >/dev/null
-    tail -n +"$((before + 1))" "$cluster/server.log" >"$work/log_$build"
-    awk -v db="events_run_$n" '$1 == db && $2 == "LOG:" && $3 == "statement:" { $1 = $2 = $3 = ""; print substr($0, 4) }' \
-      "$work/log_$build" >"$work/statements_$build"
+    logged_run "$n" "$bin" "$build"
+    # The cutoff of the deletes is the time of the run: it is left out of the comparison.
+    cut -d' ' -f2- "$work/log_$build" | sed "s/producttime < '[^']*'/producttime < 'CUTOFF'/" \
+      >"$work/statements_$build"
   done
   # Each statement of this build in the baseline's stream, in order; no text the baseline lacks.
   awk 'NR == FNR { a[++na] = $0; next }
@@ -110,6 +126,8 @@ if [ -n "$baseline" ]; then
     || die "this build's statements are not a subsequence of the baseline's"
   echo "statements at $n combinations: baseline $(wc -l <"$work/statements_baseline"), this build" \
     "$(wc -l <"$work/statements_this") (a subsequence of the baseline's)"
-  sort "$work/statements_this" | uniq -c | sort -rn | awk '{ $1 = $1 } 1' | cut -c1-60 | head -n 8 | sed 's/^/  this: /'
-  sort "$work/statements_baseline" | uniq -c | sort -rn | awk '{ $1 = $1 } 1' | cut -c1-60 | head -n 8 | sed 's/^/  baseline: /'
+  # The statements by kind (the first two words): how many of each the two builds sent.
+  for build in baseline this; do
+    awk '{ print $1, $2 }' "$work/statements_$build" | sort | uniq -c | awk -v b="$build" '{ print b, $2, $3, $1 }'
+  done | awk '{ k = $2 " " $3; n[k, $1] = $4; kinds[k] } END { for (k in kinds) printf "  %-24s baseline %6d  this %6d\n", k, n[k, "baseline"], n[k, "this"] }' | sort
 fi
