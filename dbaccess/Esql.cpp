@@ -28,6 +28,7 @@ struct Session {
     int exit_status = 0;  // given to end_work()
     long failed = 0;
     std::string connect_detail;
+    std::string connect_reason;
 };
 
 Session& session() {
@@ -128,6 +129,48 @@ std::string server_words(std::string_view log) {
     }
     return {};
 }
+
+}  // namespace
+
+namespace detail {
+
+std::string client_library_reason(std::string_view log) {
+    // The runtime logs the client library's message after "ECPGconnect: ", on the line after its
+    // own "opening database" line.
+    constexpr std::string_view mark = "]: ECPGconnect: ";
+    std::string_view said;
+    for (std::size_t at = log.find(mark); at != std::string_view::npos;
+         at = log.find(mark, at + mark.size())) {
+        const std::string_view rest = log.substr(at + mark.size());
+        if (rest.substr(0, 17) != "opening database ") {
+            said = rest;
+            break;
+        }
+    }
+    said = said.substr(0, said.find('\n'));
+    // "connection to server at "HOST" (ADDRESS), port P failed: " or "connection to server on
+    // socket "PATH" failed: ", then what went wrong there.
+    if (said.substr(0, 21) == "connection to server ") {
+        const std::size_t end = said.find(" failed: ");
+        if (end != std::string_view::npos) {
+            said.remove_prefix(end + 9);
+        }
+    }
+    for (const std::string_view severity : {"FATAL:  ", "ERROR:  ", "PANIC:  "}) {
+        if (said.substr(0, severity.size()) == severity) {
+            said.remove_prefix(severity.size());
+            break;
+        }
+    }
+    while (!said.empty() && (said.back() == ' ' || said.back() == '\r')) {
+        said.remove_suffix(1);
+    }
+    return std::string(said);
+}
+
+}  // namespace detail
+
+namespace {
 
 // The prepared statements of the connection, by name.
 std::unordered_map<std::string, std::string>& prepared_statements() {
@@ -326,6 +369,7 @@ Result connect(const char* target, Where where) {
     s.cause = Result{};
     s.exit_status = 0;
     s.connect_detail.clear();
+    s.connect_reason.clear();
 
     // A stop asked for from here on cuts the connect's sockets (interrupt()).
     note_sockets_before_connect();
@@ -357,6 +401,7 @@ Result connect(const char* target, Where where) {
         const std::unique_ptr<char, decltype(&std::free)> owned(log, &std::free);
         if (r.failed() && log != nullptr) {
             s.connect_detail = server_words(std::string_view(log, log_size));
+            s.connect_reason = detail::client_library_reason(std::string_view(log, log_size));
         }
     }
     if (!r.failed()) {
@@ -452,6 +497,10 @@ long failed_statement_count() {
 
 const std::string& connect_failure_detail() {
     return session().connect_detail;
+}
+
+const std::string& connect_failure_reason() {
+    return session().connect_reason;
 }
 
 Result prepare_on_client(const char* name, const char* text, Where where) {

@@ -335,6 +335,11 @@ Result run(const char* text, const std::array<HostVar, NI>& in, const std::array
     return settle();
 }
 
+// The first line of the client library's own message in the runtime's log of a failed connect,
+// without its "connection to server ... failed: " prefix and the severity of a server's refusal;
+// empty when the log holds none.
+std::string client_library_reason(std::string_view log);
+
 // The text recorded under a prepared name, or null after recording the runtime's failure for
 // a name that was never prepared.
 const std::string* prepared_text(const char* name, int line);
@@ -436,6 +441,11 @@ long failed_statement_count();
 // What the client library said about the last connect that failed (the server's own message for
 // a refused startup), empty when the last connect succeeded or said nothing.
 const std::string& connect_failure_detail();
+
+// The first line of the client library's own message about the last connect that failed, such
+// as "password authentication failed for user "purge"" or "SSL error: certificate verify
+// failed"; empty when the last connect succeeded or the library said nothing.
+const std::string& connect_failure_reason();
 
 // The runtime's communication area, as the runtime leaves it after the last statement. Only the
 // wrapper and initDbStatus read it; everything else reads the Result of its own statement.

@@ -221,10 +221,12 @@ struct CutWatch {
 };
 
 // Every row selected by the where clause, as a list headed by its first record; null when no
-// row came or on failure.
+// row came or on failure. With `max_rows` above 0 the cursor is fetched at most that many times
+// and then closed: the same statements, only fewer fetches.
 template <class T>
 typename T::Record* select(const T& t, ModuleState& st, const SelectCursor& cur, const char* where,
-                           esql::Where caller, CutWatch watch = {0, nullptr}) {
+                           esql::Where caller, CutWatch watch = {0, nullptr},
+                           std::size_t max_rows = 0) {
     std::vector<bool>* cut = watch.column < T::column_count ? watch.cut : nullptr;
     using R = typename T::Record;
     setDbStatusSqlCommand(&st.status, SQL_SELECT);
@@ -274,6 +276,9 @@ typename T::Record* select(const T& t, ModuleState& st, const SelectCursor& cur,
             cut->push_back(watched_cut);
         }
         result.add(rec);
+        if (max_rows != 0 && static_cast<std::size_t>(rows) >= max_rows) {
+            break;
+        }
 
         if (fetch().failed()) {
             detail::fail(st, cur.verb, t.name, "Nth fetch");

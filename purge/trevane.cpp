@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <limits>
+#include <string>
 
 #include "DbmsAccess.h"
 #include "Esql.h"
@@ -142,6 +144,9 @@ int run_purge(RunState& run) {
     char db_name[512] = "";
     read_token("db_name", db_name);
     std::printf("database name = %s\n", db_name);
+    // The runtime opens the database PG_DBPATH names, when it is set, instead of db_name.
+    const char* dbpath = std::getenv("PG_DBPATH");
+    run.database = dbpath != nullptr ? dbpath : db_name;
 
     // From here on every end of the run writes the metrics file, when one is named.
     char metrics_file[512] = "";
@@ -168,6 +173,10 @@ int run_purge(RunState& run) {
             std::printf("%s\n", rejected.c_str());
         }
         std::printf("PostgreSQL error %d attempting to open database\n", open_status);
+        const std::string& reason = esql::connect_failure_reason();
+        if (!reason.empty()) {
+            std::printf("The client library says: %s\n", reason.c_str());
+        }
         return 1;
     }
     // Nothing is deleted where the session cannot write: the run stops before any pass and
@@ -215,11 +224,11 @@ int trevane_run() {
         CloseDbms();  // says goodbye to a server still there; sends no statement
     }
     if (!run.metrics_file.empty()) {
-        write_run_metrics(
-            run.metrics_file,
-            {start, epoch_seconds_now(), status, run.preview, run.rows_deleted,
-             run.tables_processed, esql::failed_statement_count(), run.retention_fallback},
-            run.figures);
+        write_run_metrics(run.metrics_file,
+                          {start, epoch_seconds_now(), status, run.preview, run.rows_deleted,
+                           run.tables_processed, esql::failed_statement_count(),
+                           run.retention_fallback, run.database},
+                          run.figures);
     }
     std::fflush(nullptr);
     return status;

@@ -19,6 +19,7 @@ struct RunState {
     std::int64_t rows_deleted = 0;  // rows deleted by the time-based purge, all tables
     int elapsed_seconds = 0;        // from the start to the end time, for PerfLog
     std::string metrics_file;       // token trevane_metrics_file: written at the end when set
+    std::string database;           // the database the run opens: PG_DBPATH, else db_name
     // Backup retention was asked for, but the office hsa could not be read: Admin is empty
     // (num_hours_host for every row) or could not be read (office_hsa_unread).
     bool retention_fallback = false;

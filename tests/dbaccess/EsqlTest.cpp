@@ -59,6 +59,45 @@ TEST(HaltAfter, TellsALostSessionFromOneThatCannotWrite) {
     }
 }
 
+// The client library's reason, taken from the runtime's log of a failed connect as it writes it.
+TEST(ClientLibraryReason, FirstLineWithoutTheServerPrefixOrTheSeverity) {
+    const std::string open =
+        "[41]: ECPGconnect: opening database hd on <DEFAULT> port <DEFAULT>  \n";
+    const std::string raised =
+        "[41]: ecpg_finish: connection hd closed\n[41]: raising sqlcode -402 on line 3: could not "
+        "connect to database \"hd\" on line 3\n";
+    struct Case {
+        std::string said;  // what the runtime logs after "ECPGconnect: "
+        const char* reason;
+    } const cases[] = {
+        {"connection to server at \"db\" (10.0.0.5), port 5432 failed: SSL error: certificate "
+         "verify failed\n",
+         "SSL error: certificate verify failed"},
+        {"connection to server at \"127.0.0.1\", port 6432 failed: FATAL:  password "
+         "authentication failed for user \"purge\"\n",
+         "password authentication failed for user \"purge\""},
+        {"connection to server at \"127.0.0.1\", port 6432 failed: ERROR:  unsupported startup "
+         "parameter: options\n",
+         "unsupported startup parameter: options"},
+        {"connection to server on socket \"/tmp/.s.PGSQL.5432\" failed: No such file or "
+         "directory\n\tIs the server running locally and accepting connections on that "
+         "socket?\n",
+         "No such file or directory"},
+        {"connection to server at \"localhost\" (::1), port 1 failed: Connection refused\n\tIs "
+         "the server running on that host and accepting TCP/IP connections?\nconnection to "
+         "server at \"localhost\" (127.0.0.1), port 1 failed: timeout expired\n",
+         "Connection refused"},
+        {"could not translate host name \"db.invalid\" to address: Name or service not known\n",
+         "could not translate host name \"db.invalid\" to address: Name or service not known"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(
+            esql::detail::client_library_reason(open + "[41]: ECPGconnect: " + c.said + raised),
+            c.reason);
+    }
+    EXPECT_EQ(esql::detail::client_library_reason(open + raised), "");
+}
+
 TEST_F(EsqlTest, PreparingSendsNothingAndAFaultyStatementShowsWhenItRuns) {
     // The text is recorded as it is: no server would accept it.
     const esql::Result prepared = esql::prepare_on_client("t_faulty", "SELECT FROM WHERE");

@@ -167,7 +167,7 @@ TEST_F(FailClosedTest, KeysThatCannotBeTrustedAreLeftAlone) {
             EXPECT_EQ(out[at], c.line);
         }
         EXPECT_EQ(fresh.sql(c.left), c.expected_left) << r.out;
-        const auto samples = purgetest::read_metrics(metrics);
+        const auto samples = purgetest::read_metrics(metrics, fresh.name());
         for (const char* pass : {"tables", "products", "events", "grid_files"}) {
             const std::string series =
                 std::string("trevane_last_run_keys_left_alone{pass=\"") + pass + "\"}";

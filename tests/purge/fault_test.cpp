@@ -16,6 +16,7 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "PurgeFixture.h"
@@ -292,12 +293,15 @@ TEST_F(FaultTest, ConnectionLostInTheMiddleOfThePurge) {
 }
 
 // Nothing listens where the client library is sent: the open fails, is reported on both
-// streams, and the run ends with status 1 before touching anything.
+// streams with the client library's reason, and the run ends with status 1 before touching
+// anything.
 TEST(TrevaneFaults, ConnectionRefusedAtStart) {
     testsupport::TempDir empty;
-    for (const auto& [host, port] :
-         {std::pair<std::string, std::string>{empty.path().string(), "5432"},
-          std::pair<std::string, std::string>{"127.0.0.1", "1"}}) {
+    for (const auto& [host, port, reason] :
+         {std::tuple<std::string, std::string, std::string>{empty.path().string(), "5432",
+                                                            "No such file or directory"},
+          std::tuple<std::string, std::string, std::string>{"127.0.0.1", "1",
+                                                            "Connection refused"}}) {
         const RunResult r = testsupport::runProgram(testsupport::builtProgram("trevane"), {},
                                                     {{"db_name", "hd_ob_box"},
                                                      {"PGHOST", host},
@@ -311,8 +315,9 @@ TEST(TrevaneFaults, ConnectionRefusedAtStart) {
         expect_own_exit(r);
         EXPECT_EQ(r.status, 1) << host;
         const auto out = lines(r.out);
-        ASSERT_FALSE(out.empty());
-        EXPECT_EQ(out.back(), "PostgreSQL error 2 attempting to open database") << host;
+        ASSERT_GE(out.size(), 2u);
+        EXPECT_EQ(out[out.size() - 2], "PostgreSQL error 2 attempting to open database") << host;
+        EXPECT_EQ(out.back(), "The client library says: " + reason) << host;
         EXPECT_NE(r.err.find("Unable to open database hd_ob_box - (-402)\n"), std::string::npos)
             << host << "\n"
             << r.err;
@@ -438,8 +443,8 @@ struct FaultCase {
     std::string outcome;
 };
 
-std::string metrics_summary(const std::string& file) {
-    const auto m = purgetest::read_metrics(file);
+std::string metrics_summary(const std::string& file, const std::string& database) {
+    const auto m = purgetest::read_metrics(file, database);
     const auto at = [&m](const char* name) {
         const auto found = m.find(name);
         return found == m.end() ? std::string("none") : std::to_string(std::lround(found->second));
@@ -456,9 +461,10 @@ std::string metrics_summary(const std::string& file) {
 
 // Every way the database, the network or the operator can interrupt a run, over real
 // components: a hot standby, a read-only session, a relay that dies, a server restart, a signal, a
-// lock held by another session, a server that never answers, a signal while connecting. Each run
-// stops (or goes on) as the case says, with its one line, its metrics, the rows and grid files it
-// leaves, and nothing committed behind its back once the lock is released.
+// lock held by another session, a server that never answers, a signal while connecting, a
+// database that takes no connections. Each run stops (or goes on) as the case says, with its one
+// line, its metrics, the rows and grid files it leaves, and nothing committed behind its back once
+// the lock is released.
 TEST(TrevaneFaults, FaultMatrix) {
     const std::string lost =
         "trevane: the connection to the database was lost; the run stops (time-based purge, "
@@ -497,7 +503,10 @@ TEST(TrevaneFaults, FaultMatrix) {
          "\"lock_timeout\": \"abc\"",
          "1 inside | exit=1 failures=0 fallback=0 success=0" + untouched},
         {"a server that never answers", Fault::SilentServer, "",
-         "PostgreSQL error 2 attempting to open database",
+         "The client library says: timeout expired",
+         "1 last | exit=1 failures=0 fallback=0 success=0" + untouched},
+        {"a database the server refuses", Fault::None, "db_name=template0",
+         "The client library says: database \"template0\" is not currently accepting connections",
          "1 last | exit=1 failures=0 fallback=0 success=0" + untouched},
         {"SIGTERM while connecting to a server that never answers", Fault::SigtermAtConnect, "",
          "trevane: SIGTERM received; the run stops",
@@ -654,8 +663,9 @@ TEST(TrevaneFaults, FaultMatrix) {
             "(SELECT count(*) FROM PerfLog)");
         const auto grid_files =
             std::distance(std::filesystem::directory_iterator(files.path() / "grid"), {});
-        EXPECT_EQ(std::to_string(r.status) + " " + where + " | " + metrics_summary(metrics) +
-                      " | " + left + " | " + std::to_string(grid_files),
+        EXPECT_EQ(std::to_string(r.status) + " " + where + " | " +
+                      metrics_summary(metrics, *env["db_name"]) + " | " + left + " | " +
+                      std::to_string(grid_files),
                   c.outcome)
             << r.out << r.err;
         // A server that never answers is given up after the default 30 s.
