@@ -21,6 +21,8 @@ END $$;
 -- the observation tables, the daily summaries and the radar rows. A site whose PurgeDynData lists
 -- other tables grants the same on each of them, for example
 --   GRANT SELECT, DELETE ON fcstheight TO trevane;
+-- (a table in another schema, listed as archive.height, also needs
+--   GRANT USAGE ON SCHEMA archive TO trevane;)
 -- and can list what PurgeDynData names with
 --   SELECT table_name FROM PurgeDynData ORDER BY 1;
 -- A table that trevane may not delete from is reported ("PostgreSQL error 42501 deleting

@@ -146,10 +146,12 @@ TEST_F(EsqlTest, ASessionLostOrWithoutCursorsTakesNoFurtherStatement) {
 
         esql::Result fault;
         if (c.halt == esql::Halt::NoSessionCursors) {
-            esql::Cursor cursor("declare t_gone  cursor with hold for select generate_series(1, 3)");
+            esql::Cursor cursor(
+                "declare t_gone  cursor with hold for select generate_series(1, 3)");
             if (c.fetches_before < 0) {
-                ASSERT_EQ(esql::execute_immediate("declare t_gone cursor with hold for select 1").code,
-                          0);
+                ASSERT_EQ(
+                    esql::execute_immediate("declare t_gone cursor with hold for select 1").code,
+                    0);
                 fault = cursor.open();
                 EXPECT_STREQ(fault.state, "42P03");
             } else {

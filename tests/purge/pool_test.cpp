@@ -28,8 +28,8 @@ namespace {
 class Pooler {
    public:
     Pooler(const std::string& mode, const std::vector<std::string>& settings) {
-        std::vector<std::string> args = {"start", dir_.path().string(), mode,
-                                          std::getenv("PGHOST"), std::getenv("PGPORT")};
+        std::vector<std::string> args = {"start", dir_.path().string(), mode, std::getenv("PGHOST"),
+                                         std::getenv("PGPORT")};
         args.insert(args.end(), settings.begin(), settings.end());
         const RunResult r = testsupport::runProgram(script(), args, {}, 60);
         EXPECT_EQ(r.status, 0) << r.out << r.err;
@@ -47,7 +47,9 @@ class Pooler {
     EnvChanges env() const { return {{"PGHOST", dir_.path().string()}, {"PGPORT", port_}}; }
 
    private:
-    static std::string script() { return std::string(TREVANE_SOURCE_DIR) + "/scripts/pgbouncer.sh"; }
+    static std::string script() {
+        return std::string(TREVANE_SOURCE_DIR) + "/scripts/pgbouncer.sh";
+    }
     testsupport::TempDir dir_;
     std::string port_;
 };
@@ -68,7 +70,8 @@ std::string purge_data(const std::string& anchor) {
         "INSERT INTO Admin (hsa) VALUES ('BOX');"
         "INSERT INTO Location (lid, hsa) VALUES ('AAAM1', 'BOX'), ('BBBM1', 'ALY');"
         "INSERT INTO DPARadar (radid, obstime, maxvald) SELECT 'BOX', " +
-        at + " - make_interval(hours => k) + interval '30 minutes', 0 FROM generate_series(0, 48) k;";
+        at +
+        " - make_interval(hours => k) + interval '30 minutes', 0 FROM generate_series(0, 48) k;";
     for (const char* table : {"height", "precip", "wind"}) {
         sql += std::string("INSERT INTO ") + table +
                " (lid, pe, dur, ts, extremum, obstime, value) SELECT l, 'HG', 0, 'RG', 'Z', " + at +
@@ -92,13 +95,13 @@ std::string purge_data(const std::string& anchor) {
 
 // The rows of the purged tables, one key a line, sorted.
 std::vector<std::string> rows_left(const testsupport::TestDatabase& db) {
-    std::vector<std::string> rows = lines(db.sql(
-        "SELECT 'height ' || lid || ' ' || obstime FROM height UNION ALL "
-        "SELECT 'precip ' || lid || ' ' || obstime FROM precip UNION ALL "
-        "SELECT 'wind ' || lid || ' ' || obstime FROM wind UNION ALL "
-        "SELECT 'dparadar ' || obstime FROM dparadar UNION ALL "
-        "SELECT 'text ' || product_id || ' ' || producttime FROM TextProduct UNION ALL "
-        "SELECT 'event ' || geoid || ' ' || producttime FROM VTECevent"));
+    std::vector<std::string> rows = lines(
+        db.sql("SELECT 'height ' || lid || ' ' || obstime FROM height UNION ALL "
+               "SELECT 'precip ' || lid || ' ' || obstime FROM precip UNION ALL "
+               "SELECT 'wind ' || lid || ' ' || obstime FROM wind UNION ALL "
+               "SELECT 'dparadar ' || obstime FROM dparadar UNION ALL "
+               "SELECT 'text ' || product_id || ' ' || producttime FROM TextProduct UNION ALL "
+               "SELECT 'event ' || geoid || ' ' || producttime FROM VTECevent"));
     std::sort(rows.begin(), rows.end());
     return rows;
 }
