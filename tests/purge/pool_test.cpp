@@ -212,7 +212,7 @@ TEST_F(PoolTest, ATransactionPoolStopsTheRunWithThePoolerLine) {
                 for (int wait = 0; wait < 500 && trevane.out().empty(); ++wait) {
                     std::this_thread::sleep_for(std::chrono::milliseconds(2));
                 }
-                std::this_thread::sleep_for(std::chrono::milliseconds(random() % 8));
+                std::this_thread::sleep_for(std::chrono::milliseconds(random() % 4));
                 trevane.signal(SIGTERM);
             }
             const RunResult r = trevane.wait(120);
