@@ -161,10 +161,10 @@ HostVar var(T&& v, int& ind) {
 
 // ---- Fixed-width texts fetched whole ----
 //
-// A text column is fetched into a buffer wider than any field, with an indicator, and only then
-// fitted to its field: so a value is always terminated, a char(n) value padded with blanks still
-// fits when its blanks are dropped, and a value longer than its field is told apart instead of
-// being cut into another name.
+// A text column is fetched into a buffer wider than any field and only then fitted to its field:
+// so a value is always terminated, a char(n) value padded with blanks still fits when its blanks
+// are dropped, and a value longer than its field is told apart instead of being cut into another
+// name (it fills the buffer to its last byte, or its indicator says so).
 
 // Room for a fetched text: 256 characters and the terminator. A longer value arrives cut, and its
 // indicator says so.
@@ -175,6 +175,12 @@ enum class Trim : bool { Keep = false, TrailingBlanks = true };
 
 // How a fetched text fits its field.
 enum class TextFit { Fits, Null, TooLong };
+
+// What a NULL in the column does. Fails: the column is bound without an indicator, so the fetch
+// fails as the runtime fails a null without indicator (SQLSTATE 22002) when the fetch enforces
+// indicators. Empty: the column is bound with an indicator and the null arrives as the empty
+// text.
+enum class OnNull : bool { Fails = false, Empty = true };
 
 // Settles the text fetched into `buf` (`size` bytes, indicator `ind`) for a field of `field_size`
 // bytes (at most field_size - 1 characters): terminates it, drops trailing blanks when asked,
@@ -188,16 +194,18 @@ class FixedText {
     static_assert(N >= 1 && N < kTextFetchSize, "a field must be narrower than the fetch buffer");
 
    public:
-    explicit FixedText(Trim trim = Trim::Keep) : trim_(trim) {}
+    explicit FixedText(Trim trim = Trim::Keep, OnNull on_null = OnNull::Fails)
+        : trim_(trim), on_null_(on_null) {}
 
     // The host variable to fetch into; clears the previous value.
     HostVar var() {
         buf_[0] = '\0';
         ind_ = 0;
         settled_ = false;
-        return indicated(raw(ECPGt_char, buf_, sizeof buf_), ind_);
+        const HostVar text = raw(ECPGt_char, buf_, sizeof buf_);
+        return on_null_ == OnNull::Empty ? indicated(text, ind_) : text;
     }
-    // How the fetched value fits the field (a null fits, as the empty text).
+    // How the fetched value fits the field (a null that arrived fits, as the empty text).
     TextFit fit() {
         if (!settled_) {
             fit_ = settle_text(buf_, sizeof buf_, ind_, N, trim_);
@@ -226,6 +234,7 @@ class FixedText {
     char buf_[kTextFetchSize] = "";
     int ind_ = 0;
     Trim trim_;
+    OnNull on_null_;
     TextFit fit_ = TextFit::Fits;
     bool settled_ = false;
 };

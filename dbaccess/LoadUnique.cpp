@@ -113,7 +113,7 @@ DistinctValue* load_unique(const char* field, const char* table, const char* whe
 
     // Fetched whole, so that a value longer than the record's text is told apart; a NULL value
     // arrives as the empty text.
-    esql::FixedText<kValueSize> value;
+    esql::FixedText<kValueSize> value(esql::Trim::Keep, esql::OnNull::Empty);
     const esql::Options lenient{.force_indicator = false};
     dbaccess::detail::RecordList<DistinctValue> result;
     int values = 0;

@@ -11,7 +11,10 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "Esql.h"
 #include "List.h"
@@ -182,24 +185,33 @@ std::string_view without_trailing_blanks(std::string_view text) {
 // Deletes a table station by station: stations of the office lose rows older than the host
 // cutoff, every other station rows older than the backup cutoff. A station whose lid does not
 // fit is left alone; when the station table could not be read, every station keeps its rows
-// back to the earlier cutoff.
-long delete_by_station(RunState& run, const char* table, const StationClauses& clauses) {
+// back to the earlier cutoff. A station list that cannot be read fails the table.
+DeleteOutcome delete_by_station(RunState& run, const char* table, const StationClauses& clauses) {
     int count = 0;
-    DistinctValue* stations = LoadUnique("lid", table, "ORDER BY lid", &count);
-    long rows = 0;
+    std::vector<bool> too_long;
+    DistinctValue* stations = LoadUniqueChecked("lid", table, "ORDER BY lid", &count, too_long);
+    DeleteOutcome total;
     if (stations == nullptr) {
-        return rows;
+        if (count < 0) {
+            run.figures.note_table_failed(table);
+            total.failed = true;
+        }
+        return total;
     }
     const std::string_view office = without_trailing_blanks(run.office_hsa);
-    for (Node* node = ListFirst(&stations->list); node != nullptr; node = ListNext(node)) {
+    std::size_t at = 0;
+    for (Node* node = ListFirst(&stations->list); node != nullptr; node = ListNext(node), ++at) {
         if (run_stop_requested()) {
             break;
         }
+        // The lid as stored: a varchar lid keeps its trailing blanks in the delete, where a
+        // char(n) lid compares without them. The station is looked up without them.
         const char* value = reinterpret_cast<DistinctValue*>(node)->text;
-        const std::string_view bare =
-            without_trailing_blanks({value, strnlen(value, sizeof DistinctValue::text)});
+        const std::string_view stored(value, strnlen(value, sizeof DistinctValue::text));
+        const std::string_view bare = without_trailing_blanks(stored);
         char lid[9] = "";
-        if (bare.size() >= sizeof lid) {
+        const bool cut = at < too_long.size() && too_long[at];
+        if (cut || bare.size() >= sizeof lid) {
             std::printf("Station %s of %s left alone: its lid is longer than %zu characters\n",
                         value, table, sizeof lid - 1);
             run.figures.note_key_left_alone("tables");
@@ -226,16 +238,17 @@ long delete_by_station(RunState& run, const char* table, const StationClauses& c
             clause = &clauses.host;
         }
         const std::string condition =
-            "lid = '" + esql::quote_doubled(lid) + "' AND " + *clause + " ";
+            "lid = '" + esql::quote_doubled(stored) + "' AND " + *clause + " ";
         const DeleteOutcome outcome = delete_where(run, table, condition, true);
         if (outcome.failed) {
             run.figures.note_table_failed(table);
+            total.failed = true;
             break;
         }
-        rows += outcome.rows;
+        total.rows += outcome.rows;
     }
     FreeUnique(stations);
-    return rows;
+    return total;
 }
 
 void print_header(int backup) {
@@ -315,32 +328,44 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
             table_name);
         return StepResult::proceed();
     }
-    delete_grid_files(run, table_name, host.text.c_str());
+    // The grid files of the expiring rows are read before the rows go and removed only once
+    // their delete has succeeded, so that no file goes while its row stays.
+    const GridFiles grid_files = find_grid_files(table_name, host.text.c_str());
     if (run_stop_requested()) {
+        keep_grid_files(run, grid_files);
         return StepResult::proceed();
     }
 
     const int lid_count = count_lid_columns(table_name);
     if (run_stop_requested()) {
+        keep_grid_files(run, grid_files);
         return StepResult::proceed();
     }
-    long rows = 0;
-    // With backup retention, a table whose stations can't be told apart keeps its rows back to
-    // the earlier of the two cutoffs.
+    // With backup retention, a table whose stations can't be told apart (its lid lookup failed,
+    // or the office's hsa could not be read) keeps its rows back to the earlier of the two
+    // cutoffs.
     const bool backup_earlier = run.backup_retention && backup.value < host.value;
     const std::string& safest = backup_earlier ? backup_clause : host_clause;
     const bool lookup_failed = run.backup_retention && lid_count < 0;
-    if (run.backup_retention && lid_count > 0) {
-        rows = delete_by_station(run, table_name, {host_clause, backup_clause, safest});
+    const bool stations_unknown = run.backup_retention && run.office_hsa_unread && lid_count > 0;
+    const bool by_station = run.backup_retention && lid_count > 0 && !stations_unknown;
+    const DeleteOutcome outcome =
+        by_station ? delete_by_station(run, table_name, {host_clause, backup_clause, safest})
+                   : delete_where(run, table_name,
+                                  lookup_failed || stations_unknown ? safest : host_clause, false);
+    // The files were found by the host cutoff; rows that went by an earlier one keep theirs.
+    const bool earlier_cutoff = backup_earlier && (by_station || lookup_failed || stations_unknown);
+    if (outcome.failed) {
+        keep_grid_files(run, grid_files);
     } else {
-        const DeleteOutcome outcome =
-            delete_where(run, table_name, lookup_failed ? safest : host_clause, false);
-        if (outcome.failed) {
-            run.figures.note_table_failed(table_name);
-            return StepResult::proceed();
-        }
-        rows = outcome.rows;
+        remove_grid_files(run, grid_files,
+                          earlier_cutoff ? std::optional<timestamp>(backup.value) : std::nullopt);
     }
+    if (outcome.failed && !by_station) {
+        run.figures.note_table_failed(table_name);
+        return StepResult::proceed();  // no report line
+    }
+    const long rows = outcome.rows;
 
     if (run.backup_retention) {
         std::printf(" %7ld  %-18s  %-12s  %-s  %-s\n", rows, table_name, time_column_name,

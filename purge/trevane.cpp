@@ -60,14 +60,23 @@ void decide_retention(RunState& run) {
     run.backup_retention = token_is_on(value) ? 1 : 0;
     if (run.backup_retention) {
         std::printf("Using num_hours_backup field to determine retention for backup stations\n");
-        if (get_admin_hsa(run.office_hsa) != 0) {
+        const int admin = get_admin_hsa(run.office_hsa);
+        if (admin == 0) {
+            std::printf("hsa (from Admin table) = %s\n", run.office_hsa);
+        } else if (admin == 1) {
+            // The office is unknown, so no station can be told to be its own or another's:
+            // backup retention stays on and every station keeps what either retention keeps.
+            run.office_hsa_unread = true;
+            run.retention_fallback = true;
+            std::printf(
+                "Error attempting to read hsa field from Admin table -- every station keeps its "
+                "rows back to the earlier of the host and backup cutoffs\n");
+        } else {
             run.backup_retention = 0;
             run.retention_fallback = true;
             std::printf(
                 "Error attempting to read hsa field from Admin table -- All deletes will "
                 "be based on num_hours_host values\n");
-        } else {
-            std::printf("hsa (from Admin table) = %s\n", run.office_hsa);
         }
     } else {
         std::printf("Using num_hours_host field to determine retention for all records\n");

@@ -18,8 +18,12 @@ struct RunState {
     int tables_processed = 0;       // PurgeDynData rows fetched
     std::int64_t rows_deleted = 0;  // rows deleted by the time-based purge, all tables
     std::string metrics_file;       // token trevane_metrics_file: written at the end when set
-    // Backup retention was asked for, but the office hsa could not be read.
+    // Backup retention was asked for, but the office hsa could not be read: Admin is empty
+    // (num_hours_host for every row) or could not be read (office_hsa_unread).
     bool retention_fallback = false;
+    // Reading Admin failed: with backup retention on, every station keeps its rows back to the
+    // earlier of the host and backup cutoffs.
+    bool office_hsa_unread = false;
     // A preview (token trevane_preview): every pass counts what it would delete and deletes
     // nothing.
     bool preview = false;

@@ -58,7 +58,7 @@ tests:
         exp_alerts:
           - exp_labels: {instance: a}
             exp_annotations:
-              summary: "The last trevane run on a could not read the office hsa and kept every row for num_hours_host"
+              summary: "The last trevane run on a could not read the office hsa and did not tell its stations from the others; see its report"
       - eval_time: 5m
         alertname: TrevaneNoSuccessFor26Hours
         exp_alerts: []
