@@ -551,20 +551,21 @@ Cursor::~Cursor() {
 
 Result Cursor::declare(const char* text, Where where) {
     Result r = exec(text, none, none, {}, where);
-    // Declaring it again while it is open fails and leaves it open.
-    if (!r.failed()) {
-        fetched_ = false;
+    // A cursor of this name that this process has not opened: the server session is shared
+    // with others, and what it keeps was left there by someone else.
+    if (!open_ && std::strcmp(r.state, "42P03") == 0) {
+        halt_with(Halt::NoSessionCursors, r);
     }
+    // Declaring it again while it is open fails and leaves it open.
     open_ = open_ || !r.failed();
     return r;
 }
 
-Result Cursor::fetched(Result r) {
-    if (!fetched_ && open_) {
-        fetched_ = true;
-        if (r.failed() && std::strcmp(r.state, "34000") == 0) {
-            halt_with(Halt::NoSessionCursors, r);
-        }
+Result Cursor::settled_step(Result r) {
+    // The cursor this process opened is not where the statement went: the server does not keep
+    // cursors from one statement to the next, as behind a pooler in transaction mode.
+    if (r.failed() && std::strcmp(r.state, "34000") == 0) {
+        halt_with(Halt::NoSessionCursors, r);
     }
     return r;
 }
@@ -588,8 +589,10 @@ Result Cursor::open(Where where) {
 }
 
 Result Cursor::close(Where where) {
+    const bool was_open = open_;
     open_ = false;
-    return exec(close_.c_str(), none, none, {}, where);
+    Result r = exec(close_.c_str(), none, none, {}, where);
+    return was_open ? settled_step(std::move(r)) : r;
 }
 
 }  // namespace esql

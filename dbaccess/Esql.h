@@ -395,7 +395,7 @@ Result raise(long code, const char* state, const char* message);
 enum class Halt {
     None,              // statements are sent
     SessionLost,       // the connection is gone
-    NoSessionCursors,  // a cursor was gone right after it was opened: not a session-level link
+    NoSessionCursors,  // an open cursor was gone, or a stranger's was found: not a session link
     CannotWrite,       // a write refused as read-only (25006) by a server that does not say
                        // whether it is a standby
     Ended,             // the program ended its work at a failure it reported (end_work())
@@ -478,7 +478,8 @@ class Cursor {
     template <std::size_t N>
     Result fetch(const std::array<HostVar, N>& into, Options opt = {},
                  Where where = Where::current()) {
-        return fetched(exec(fetch_.c_str(), none, into, opt, where));
+        Result r = exec(fetch_.c_str(), none, into, opt, where);
+        return open_ ? settled_step(std::move(r)) : r;
     }
 
     // Closes the cursor; it counts as closed whatever the outcome.
@@ -489,16 +490,16 @@ class Cursor {
 
    private:
     Result declare(const char* text, Where where);
-    // The first fetch after an open that finds no such cursor (34000): the server does not keep
-    // cursors from one statement to the next, as behind a pooler in transaction mode.
-    Result fetched(Result r);
+    // A fetch or close of the open cursor that finds no such cursor (34000) stops the run: the
+    // server does not keep cursors from one statement to the next, as behind a pooler in
+    // transaction mode.
+    Result settled_step(Result r);
 
     std::string declare_;
     std::string name_;
     std::string fetch_;
     std::string close_;
     bool open_ = false;
-    bool fetched_ = false;  // a fetch was made since the cursor was opened
 };
 
 }  // namespace esql

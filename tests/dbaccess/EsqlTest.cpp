@@ -202,8 +202,13 @@ TEST_F(EsqlTest, ASessionLostOrWithoutCursorsTakesNoFurtherStatement) {
     struct Case {
         const char* fault;
         esql::Halt halt;
+        int fetches_before = 0;  // rows fetched before the cursor is closed behind its back
+        bool by_close = false;   // the wrapper's close (not a fetch) finds it gone
     } const cases[] = {
         {"cursor closed behind the wrapper's back", esql::Halt::NoSessionCursors},
+        {"cursor gone at a later fetch", esql::Halt::NoSessionCursors, 1},
+        {"cursor gone at its close", esql::Halt::NoSessionCursors, 1, true},
+        {"a stranger's cursor of the same name", esql::Halt::NoSessionCursors, -1},
         {"backend terminated by another session", esql::Halt::SessionLost},
     };
     for (const Case& c : cases) {
@@ -215,11 +220,24 @@ TEST_F(EsqlTest, ASessionLostOrWithoutCursorsTakesNoFurtherStatement) {
 
         esql::Result fault;
         if (c.halt == esql::Halt::NoSessionCursors) {
-            esql::Cursor cursor("declare t_gone  cursor with hold for select 1");
-            ASSERT_EQ(cursor.open().code, 0);
-            ASSERT_EQ(esql::execute_immediate("close t_gone").code, 0);
-            int one = 0;
-            fault = cursor.fetch(esql::vars(one));
+            esql::Cursor cursor(
+                "declare t_gone  cursor with hold for select generate_series(1, 3)");
+            if (c.fetches_before < 0) {
+                ASSERT_EQ(
+                    esql::execute_immediate("declare t_gone cursor with hold for select 1").code,
+                    0);
+                fault = cursor.open();
+                EXPECT_STREQ(fault.state, "42P03");
+            } else {
+                ASSERT_EQ(cursor.open().code, 0);
+                int one = 0;
+                for (int i = 0; i < c.fetches_before; ++i) {
+                    ASSERT_EQ(cursor.fetch(esql::vars(one)).code, 0);
+                }
+                ASSERT_EQ(esql::execute_immediate("close t_gone").code, 0);
+                fault = c.by_close ? cursor.close() : cursor.fetch(esql::vars(one));
+                EXPECT_STREQ(fault.state, "34000");
+            }
         } else {
             int pid = 0;
             ASSERT_EQ(esql::exec("SELECT pg_backend_pid()", esql::none, esql::vars(pid)).code, 0);
