@@ -63,43 +63,58 @@ void delete_file(RunState& run, const char* directory, const char* filename, con
 
 void delete_files(const char* table, const char* cutoff) {
     RunState run;
-    delete_grid_files(run, table, cutoff);
+    remove_grid_files(run, find_grid_files(table, cutoff));
 }
 
-void delete_grid_files(RunState& run, const char* table, const char* cutoff) {
+GridFiles find_grid_files(const char* table, const char* cutoff) {
+    GridFiles found;
     if (std::strcmp(table, "dparadar") != 0) {
-        return;
+        return found;
     }
-    const std::string where =
-        " WHERE obstime < '" + esql::quote_doubled(cutoff) + "' AND maxvald > 0.0 ";
+    found.where = " WHERE obstime < '" + esql::quote_doubled(cutoff) + "' AND maxvald > 0.0 ";
     std::vector<bool> cut;
-    DPARadar* head = GetDPARadarWithCutNames(where.c_str(), cut);
+    DPARadar* head = GetDPARadarWithCutNames(found.where.c_str(), cut);
     if (head == nullptr) {
-        return;
+        return found;
     }
     const int count = ListCount(&head->list);
     Node* node = ListFirst(&head->list);
+    for (int i = 0; i < count && node != nullptr; ++i, node = ListNext(node)) {
+        const bool name_cut = static_cast<std::size_t>(i) < cut.size() && cut[i];
+        const auto* row = reinterpret_cast<const DPARadar*>(node);
+        found.files.push_back({row->grid_filename, name_cut, row->obstime});
+    }
+    FreeDPARadar(head);
+    return found;
+}
 
+void remove_grid_files(RunState& run, const GridFiles& found,
+                       std::optional<timestamp> rows_before) {
+    if (found.files.empty()) {
+        return;
+    }
     char directory[512] = "";
     const char request[] = "dpa_grid_dir";
     int len = static_cast<int>(sizeof request - 1);
     get_apps_defaults(request, &len, directory, &len);
     if (directory[0] == '\0') {
         std::printf("Radar grid files are not removed: the token dpa_grid_dir is not set.\n");
-        for (int i = 0; i < count; ++i) {
-            run.figures.note_grid_file_not_removed();
-        }
-        FreeDPARadar(head);
+        keep_grid_files(run, found);
         return;
     }
 
-    for (int i = 0; i < count && node != nullptr; ++i, node = ListNext(node)) {
-        if (run_stop_requested()) {
-            break;  // no file goes once the run stops: its row stays
+    for (const GridFiles::File& file : found.files) {
+        // No file goes once the run stops, nor one whose row the delete left.
+        if (run_stop_requested() || (rows_before && !(file.obstime < *rows_before))) {
+            run.figures.note_grid_file_not_removed();
+            continue;
         }
-        const bool name_cut = static_cast<std::size_t>(i) < cut.size() && cut[i];
-        delete_file(run, directory, reinterpret_cast<const DPARadar*>(node)->grid_filename,
-                    where.c_str(), name_cut);
+        delete_file(run, directory, file.name.c_str(), found.where.c_str(), file.cut);
     }
-    FreeDPARadar(head);
+}
+
+void keep_grid_files(RunState& run, const GridFiles& found) {
+    for (std::size_t i = 0; i < found.files.size(); ++i) {
+        run.figures.note_grid_file_not_removed();
+    }
 }

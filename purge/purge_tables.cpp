@@ -11,7 +11,10 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "Esql.h"
 #include "List.h"
@@ -140,7 +143,7 @@ DeleteOutcome delete_where(const RunState& run, const char* table, const std::st
                 : "DELETE FROM " + std::string(table) + " WHERE " + condition + "; ";
     DeleteOutcome outcome;
 
-    esql::Result r = esql::prepare("p_delete", statement.c_str());
+    esql::Result r = esql::prepare_on_client("p_delete", statement.c_str());
     if (r.failed()) {
         if (echo) {
             std::printf("%s\n", statement.c_str());
@@ -182,24 +185,33 @@ std::string_view without_trailing_blanks(std::string_view text) {
 // Deletes a table station by station: stations of the office lose rows older than the host
 // cutoff, every other station rows older than the backup cutoff. A station whose lid does not
 // fit is left alone; when the station table could not be read, every station keeps its rows
-// back to the earlier cutoff.
-long delete_by_station(RunState& run, const char* table, const StationClauses& clauses) {
+// back to the earlier cutoff. A station list that cannot be read fails the table.
+DeleteOutcome delete_by_station(RunState& run, const char* table, const StationClauses& clauses) {
     int count = 0;
-    DistinctValue* stations = LoadUnique("lid", table, "ORDER BY lid", &count);
-    long rows = 0;
+    std::vector<bool> too_long;
+    DistinctValue* stations = LoadUniqueChecked("lid", table, "ORDER BY lid", &count, too_long);
+    DeleteOutcome total;
     if (stations == nullptr) {
-        return rows;
+        if (count < 0) {
+            run.figures.note_table_failed(table);
+            total.failed = true;
+        }
+        return total;
     }
     const std::string_view office = without_trailing_blanks(run.office_hsa);
-    for (Node* node = ListFirst(&stations->list); node != nullptr; node = ListNext(node)) {
+    std::size_t at = 0;
+    for (Node* node = ListFirst(&stations->list); node != nullptr; node = ListNext(node), ++at) {
         if (run_stop_requested()) {
             break;
         }
+        // The lid as stored: a varchar lid keeps its trailing blanks in the delete, where a
+        // char(n) lid compares without them. The station is looked up without them.
         const char* value = reinterpret_cast<DistinctValue*>(node)->text;
-        const std::string_view bare =
-            without_trailing_blanks({value, strnlen(value, sizeof DistinctValue::text)});
+        const std::string_view stored(value, strnlen(value, sizeof DistinctValue::text));
+        const std::string_view bare = without_trailing_blanks(stored);
         char lid[9] = "";
-        if (bare.size() >= sizeof lid) {
+        const bool cut = at < too_long.size() && too_long[at];
+        if (cut || bare.size() >= sizeof lid) {
             std::printf("Station %s of %s left alone: its lid is longer than %zu characters\n",
                         value, table, sizeof lid - 1);
             run.figures.note_key_left_alone("tables");
@@ -226,16 +238,17 @@ long delete_by_station(RunState& run, const char* table, const StationClauses& c
             clause = &clauses.host;
         }
         const std::string condition =
-            "lid = '" + esql::quote_doubled(lid) + "' AND " + *clause + " ";
+            "lid = '" + esql::quote_doubled(stored) + "' AND " + *clause + " ";
         const DeleteOutcome outcome = delete_where(run, table, condition, true);
         if (outcome.failed) {
             run.figures.note_table_failed(table);
+            total.failed = true;
             break;
         }
-        rows += outcome.rows;
+        total.rows += outcome.rows;
     }
     FreeUnique(stations);
-    return rows;
+    return total;
 }
 
 void print_header(int backup) {
@@ -253,7 +266,7 @@ void print_header(int backup) {
 }
 
 // Purges the table of one PurgeDynData row.
-StepResult purge_one(RunState& run, PurgeDynRow& row) {
+void purge_one(RunState& run, PurgeDynRow& row) {
     run.tables_processed += 1;
 
     // A name cut to its field would name another table or column.
@@ -264,7 +277,7 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
                     static_cast<int>(sizeof table_name - 1), row.table_name.c_str(),
                     sizeof table_name - 1);
         run.figures.note_key_left_alone("tables");
-        return StepResult::proceed();
+        return;
     }
     if (!row.time_column_name.copy_to(time_column_name)) {
         std::printf(
@@ -273,7 +286,7 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
             table_name, static_cast<int>(sizeof time_column_name - 1), row.time_column_name.c_str(),
             sizeof time_column_name - 1);
         run.figures.note_key_left_alone("tables");
-        return StepResult::proceed();
+        return;
     }
 
     lower_trim(time_column_name);
@@ -285,11 +298,13 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
     Cutoff backup;
     if (compute_cutoff(now, row.num_hours_host, {date_column, false}, host) ==
         CutoffStatus::Fatal) {
-        return StepResult::exit_with(1);
+        stop_run(1);
+        return;
     }
     if (run.backup_retention && compute_cutoff(now, row.num_hours_backup, {date_column, true},
                                                backup) == CutoffStatus::Fatal) {
-        return StepResult::exit_with(1);
+        stop_run(1);
+        return;
     }
     const std::string backup_clause =
         run.backup_retention ? time_clause(time_column_name, backup) : std::string();
@@ -302,7 +317,7 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
             "Skipping PurgeDynData row: \"%s\" / \"%s\" is not a plain table and column "
             "name\n",
             table_name, time_column_name);
-        return StepResult::proceed();
+        return;
     }
 
     // The grid files are found through DPARadar itself: a qualified name of the radar table
@@ -313,34 +328,46 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
             "Skipping PurgeDynData row: \"%s\" names the radar table with a schema; list it as "
             "dparadar\n",
             table_name);
-        return StepResult::proceed();
+        return;
     }
-    delete_grid_files(run, table_name, host.text.c_str());
+    // The grid files of the expiring rows are read before the rows go and removed only once
+    // their delete has succeeded, so that no file goes while its row stays.
+    const GridFiles grid_files = find_grid_files(table_name, host.text.c_str());
     if (run_stop_requested()) {
-        return StepResult::proceed();
+        keep_grid_files(run, grid_files);
+        return;
     }
 
     const int lid_count = count_lid_columns(table_name);
     if (run_stop_requested()) {
-        return StepResult::proceed();
+        keep_grid_files(run, grid_files);
+        return;
     }
-    long rows = 0;
-    // With backup retention, a table whose stations can't be told apart keeps its rows back to
-    // the earlier of the two cutoffs.
+    // With backup retention, a table whose stations can't be told apart (its lid lookup failed,
+    // or the office's hsa could not be read) keeps its rows back to the earlier of the two
+    // cutoffs.
     const bool backup_earlier = run.backup_retention && backup.value < host.value;
     const std::string& safest = backup_earlier ? backup_clause : host_clause;
     const bool lookup_failed = run.backup_retention && lid_count < 0;
-    if (run.backup_retention && lid_count > 0) {
-        rows = delete_by_station(run, table_name, {host_clause, backup_clause, safest});
+    const bool stations_unknown = run.backup_retention && run.office_hsa_unread && lid_count > 0;
+    const bool by_station = run.backup_retention && lid_count > 0 && !stations_unknown;
+    const DeleteOutcome outcome =
+        by_station ? delete_by_station(run, table_name, {host_clause, backup_clause, safest})
+                   : delete_where(run, table_name,
+                                  lookup_failed || stations_unknown ? safest : host_clause, false);
+    // The files were found by the host cutoff; rows that went by an earlier one keep theirs.
+    const bool earlier_cutoff = backup_earlier && (by_station || lookup_failed || stations_unknown);
+    if (outcome.failed) {
+        keep_grid_files(run, grid_files);
     } else {
-        const DeleteOutcome outcome =
-            delete_where(run, table_name, lookup_failed ? safest : host_clause, false);
-        if (outcome.failed) {
-            run.figures.note_table_failed(table_name);
-            return StepResult::proceed();
-        }
-        rows = outcome.rows;
+        remove_grid_files(run, grid_files,
+                          earlier_cutoff ? std::optional<timestamp>(backup.value) : std::nullopt);
     }
+    if (outcome.failed && !by_station) {
+        run.figures.note_table_failed(table_name);
+        return;  // no report line
+    }
+    const long rows = outcome.rows;
 
     if (run.backup_retention) {
         std::printf(" %7ld  %-18s  %-12s  %-s  %-s\n", rows, table_name, time_column_name,
@@ -357,7 +384,6 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
     std::fflush(nullptr);
     run.figures.note_table_rows(table_name, rows);
     run.rows_deleted += rows;
-    return StepResult::proceed();
 }
 
 }  // namespace
@@ -373,14 +399,18 @@ void lower_trim(char* text) {
     *out = '\0';
 }
 
-StepResult purge_tables(RunState& run) {
+namespace {
+
+// The pass over the rows of PurgeDynData.
+void purge_listed_tables(RunState& run) {
     esql::Cursor cursor(
         "declare purgedyn_cursor  cursor with hold for select  table_name  , time_column_name  , "
         "num_hours_host  , num_hours_backup   from PurgeDynData    order by table_name ");
     esql::Result r = cursor.open();
     if (r.code != 0) {
         std::printf("PostgreSQL error %s opening purgedyn_cursor\n", r.state);
-        return StepResult::exit_with(1);
+        stop_run(1);
+        return;
     }
 
     print_header(run.backup_retention);
@@ -396,14 +426,12 @@ StepResult purge_tables(RunState& run) {
         }
         if (r.code != 0) {
             std::printf("PostgreSQL error %s from purgedyn_cursor fetch\n", r.state);
-            return StepResult::exit_with(1);
+            stop_run(1);
+            return;
         }
-        const StepResult result = purge_one(run, row);
-        if (result.stop) {
-            return result;
-        }
+        purge_one(run, row);
         if (run_stop_requested()) {
-            return StepResult::exit_with(1);
+            return;
         }
     }
 
@@ -416,5 +444,11 @@ StepResult purge_tables(RunState& run) {
     if (r.code != 0) {
         std::printf("PostgreSQL error %s closing purgedyn_cursor\n", r.state);
     }
-    return StepResult::proceed();
+}
+
+}  // namespace
+
+void purge_tables(RunState& run) {
+    purge_listed_tables(run);
+    free_location_hsa_table();
 }

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, checks style and static analysis (scripts/lint.sh), and runs
-# every test: unit and database tests against a throwaway PostgreSQL cluster, the time-sensitive
-# tests again in zones far from UTC, the database tests against PostgreSQL 12 and 18
-# (scripts/server-matrix.sh), and the whole suite once more built with AddressSanitizer and
-# UndefinedBehaviorSanitizer; then runs the fuzz targets for FUZZ_SECONDS each (scripts/fuzz.sh)
-# and a run over the demo data under valgrind memcheck (scripts/valgrind-run.sh).
+# every test: unit and database tests against a throwaway PostgreSQL cluster (the fault matrix,
+# label "faults", and the fault sweep over a whole run, label "sweep", among them), the
+# time-sensitive tests (label "zone") again in zones far from UTC, the database tests against
+# PostgreSQL 12 and 18 (scripts/server-matrix.sh), and the whole suite once more built with
+# AddressSanitizer and UndefinedBehaviorSanitizer; then runs the fuzz targets for FUZZ_SECONDS
+# each (scripts/fuzz.sh) and a run over the demo data under valgrind memcheck
+# (scripts/valgrind-run.sh).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)

@@ -85,31 +85,37 @@ TEST_F(BackupRetentionTest, OnlyOnOrONSwitchesItOn) {
     EXPECT_EQ(oldest_hours(db, "height", "OTHER1"), 24);
 }
 
-TEST_F(BackupRetentionTest, WithoutAnAdminRowEveryRowGetsTheHostCutoff) {
-    db.sql(std::string(kStations) + "DELETE FROM Admin;" +
+TEST_F(BackupRetentionTest, WithoutTheOfficeHsaStationsKeepWhatEitherRetentionKeeps) {
+    db.sql(std::string(kStations) +
            "INSERT INTO PurgeDynData VALUES ('height', 'obstime', 24, 72);" +
-           observations("height", 99, 1, "'OTHER1'"));
+           observations("height", 99, 1, "'OWN1', 'OTHER1'") +
+           "ALTER TABLE Admin RENAME TO admin_away;");
+    // A read of Admin that fails: no station can be told to be the office's, so every one keeps
+    // its rows back to the earlier of the two cutoffs.
     auto r = run({{"trevane_backup_retention_use", "on"}});
     ASSERT_EQ(r.status, 0) << r.out;
     auto out = lines(r.out);
-    int at = find_line(out, "Using num_hours_backup field");
+    int at = find_line(out, "Informix error -400/0 attempting select from Admin table");
+    ASSERT_GE(at, 0) << r.out;
+    EXPECT_EQ(out[at + 1],
+              "Error attempting to read hsa field from Admin table -- every station keeps its "
+              "rows back to the earlier of the host and backup cutoffs");
+    EXPECT_EQ(oldest_hours(db, "height", "OWN1"), 72);
+    EXPECT_EQ(oldest_hours(db, "height", "OTHER1"), 72);
+
+    // An Admin table without a row: the host cutoff for every row.
+    db.sql("ALTER TABLE admin_away RENAME TO Admin; DELETE FROM Admin;");
+    r = run({{"trevane_backup_retention_use", "on"}});
+    ASSERT_EQ(r.status, 0) << r.out;
+    out = lines(r.out);
+    at = find_line(out, "Using num_hours_backup field");
     ASSERT_GE(at, 0) << r.out;
     EXPECT_EQ(out[at + 1],
               "Error attempting to read hsa field from Admin table -- All deletes will "
               "be based on num_hours_host values");
     EXPECT_GE(find_line(out, " deleted  table name          time column   time cutoff"), 0);
+    EXPECT_EQ(oldest_hours(db, "height", "OWN1"), 24);
     EXPECT_EQ(oldest_hours(db, "height", "OTHER1"), 24);
-
-    // A read of Admin that fails falls back the same way, after saying why.
-    db.sql("DROP TABLE Admin");
-    r = run({{"trevane_backup_retention_use", "on"}});
-    ASSERT_EQ(r.status, 0) << r.out;
-    out = lines(r.out);
-    at = find_line(out, "Informix error -400/0 attempting select from Admin table");
-    ASSERT_GE(at, 0) << r.out;
-    EXPECT_EQ(out[at + 1],
-              "Error attempting to read hsa field from Admin table -- All deletes will "
-              "be based on num_hours_host values");
 }
 
 TEST_F(BackupRetentionTest, StationsAreFoundWhateverTheDatabaseCollation) {
@@ -134,6 +140,9 @@ TEST_F(BackupRetentionTest, TablesQualifiedByASecondSchemaAreResolvedInThatSchem
            "CREATE SCHEMA archive;"
            "CREATE TABLE archive.height (LIKE public.height INCLUDING ALL);"
            "CREATE TABLE archive.dparadar (LIKE public.dparadar INCLUDING ALL);"
+           // As a site adds its own tables to the role of sql/trevane_role.sql.
+           "GRANT USAGE ON SCHEMA archive TO trevane;"
+           "GRANT SELECT, DELETE ON archive.height, archive.dparadar TO trevane;"
            "INSERT INTO PurgeDynData VALUES ('archive.height', 'obstime', 24, 72), "
            "('archive.dparadar', 'obstime', 24, 72);" +
            observations("archive.height", 99, 1, "'OWN1', 'OTHER1'") +

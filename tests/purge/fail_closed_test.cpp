@@ -1,6 +1,7 @@
 // Reads that can't be trusted never delete what retention keeps: a failed lookup, a value padded
 // by a char(n) column, or a value longer than its field leaves its key alone, says so in one line
-// and is counted in the metrics file; padded names still purge as their bare names.
+// and is counted in the metrics file; padded names still purge as their bare names, and a lid
+// stored with its blanks is deleted as stored. A grid file stays as long as its row.
 
 #include <filesystem>
 #include <string>
@@ -23,11 +24,14 @@ struct Case {
     std::string left;           // query of what the run must leave
     std::string expected_left;  // its result
     const char* pass;           // the keys_left_alone sample that counts it ("": none)
+    const char* grid_left = "grid1,grid2";  // the grid files the run leaves
+    int tables_failed = 0;
 };
 
 // Observations of stations OWN1 (the office's, hsa ABC) and OTHER1 over 120 hours; host
 // retention 240 hours, backup 24.
-std::string stations(const std::string& lid_type) {
+std::string stations(const std::string& lid_type,
+                     const std::string& observed = "'OWN1', 'OTHER1'") {
     return "ALTER TABLE Admin ALTER hsa TYPE char(5); INSERT INTO Admin (hsa) VALUES ('ABC');"
            "ALTER TABLE Location ALTER lid TYPE " +
            lid_type + "; ALTER TABLE height ALTER lid TYPE " + lid_type +
@@ -36,7 +40,7 @@ std::string stations(const std::string& lid_type) {
            "('OWN1', 'c', 'ABC', 'n', 'r', 'MA', 'ABC', 'EST'), "
            "('OTHER1', 'c', 'XYZ', 'n', 'r', 'NY', 'XYZ', 'EST');"
            "INSERT INTO PurgeDynData VALUES ('height', 'obstime', 240, 24);" +
-           observations("height", 120, 1, "'OWN1', 'OTHER1'");
+           observations("height", 120, 1, observed);
 }
 
 const char* kRowsByStation =
@@ -77,13 +81,21 @@ TEST_F(FailClosedTest, KeysThatCannotBeTrustedAreLeftAlone) {
          "Location could not be read: every station keeps its rows back to the earlier of the "
          "host and backup cutoffs",
          kRowsByStation, "OTHER1:121,OWN1:121", ""},
+        {"a station list that can't be read", stations("varchar(8)"),
+         "REVOKE SELECT ON height FROM {role}; GRANT SELECT (obstime) ON height TO {role};", true,
+         "       0  height  ", kRowsByStation, "OTHER1:121,OWN1:121", "", "grid1,grid2", 1},
+        {"a varchar lid stored with a trailing blank", stations("varchar(8)", "'OWN1', 'OTHER1 '"),
+         "", true, "hsa (from Admin table) = ABC", kRowsByStation, "OTHER1:25,OWN1:121", ""},
         {"a lid lookup that fails, backup keeping longer than host",
          "INSERT INTO Admin (hsa) VALUES ('ABC'); INSERT INTO PurgeDynData VALUES ('height', "
-         "'obstime', 24, 72);" +
+         "'obstime', 24, 72), ('dparadar', 'obstime', 24, 72);"
+         "INSERT INTO DPARadar (radid, obstime, maxvald, grid_filename) VALUES ('ABC', "
+         "timezone('UTC', now()) - interval '30 hours', 1.0, 'grid1');" +
              observations("height", 120, 1, "'OWN1'"),
          "REVOKE SELECT ON pg_catalog.pg_attribute FROM PUBLIC;", true,
-         "          -- lid lookup failed - backup cutoff value used", kRowsByStation, "OWN1:73",
-         ""},
+         "          -- lid lookup failed - backup cutoff value used",
+         "SELECT (" + std::string(kRowsByStation) + ") || '/' || (SELECT count(*) FROM DPARadar)",
+         "OWN1:73/1", ""},
         {"a lid longer than its field",
          stations("varchar(20)") + observations("height", 120, 1, "'ABCDEFGHIJ'") +
              "INSERT INTO Location (lid, county, hsa, network, rfc, state, wfo, tzone) VALUES "
@@ -105,7 +117,14 @@ TEST_F(FailClosedTest, KeysThatCannotBeTrustedAreLeftAlone) {
              "timezone('UTC', now()) - interval '30 hours', 1.0, 'grid1');",
          "", false, "       1  dparadar            obstime  ",
          "SELECT (SELECT count(*) FROM height) || '/' || (SELECT count(*) FROM DPARadar)", "25/0",
-         ""},
+         "", "grid2"},
+        {"a delete of radar rows that fails",
+         "INSERT INTO PurgeDynData VALUES ('dparadar', 'obstime', 24, 24);"
+         "INSERT INTO DPARadar (radid, obstime, maxvald, grid_filename) VALUES "
+         "('ABC', timezone('UTC', now()) - interval '30 hours', 1.0, 'grid1'), "
+         "('ABC', timezone('UTC', now()) - interval '31 hours', 1.0, 'grid2');",
+         "REVOKE DELETE ON DPARadar FROM {role};", false, "PostgreSQL error 42501 deleting records",
+         "SELECT count(*) FROM DPARadar", "2", "", "grid1,grid2", 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -125,8 +144,10 @@ TEST_F(FailClosedTest, KeysThatCannotBeTrustedAreLeftAlone) {
             env["PGUSER"] = role;
         }
         const std::string grid = (dir.path() / "grid").string();
+        std::filesystem::remove_all(grid);
         std::filesystem::create_directories(grid);
         dir.write("grid/grid1", "grid");
+        dir.write("grid/grid2", "grid");
         const std::string metrics = (dir.path() / "run.prom").string();
         env["trevane_backup_retention_use"] = c.backup_retention ? "ON" : "";
         env["dpa_grid_dir"] = grid;
@@ -146,7 +167,7 @@ TEST_F(FailClosedTest, KeysThatCannotBeTrustedAreLeftAlone) {
             EXPECT_EQ(out[at], c.line);
         }
         EXPECT_EQ(fresh.sql(c.left), c.expected_left) << r.out;
-        const auto samples = purgetest::read_metrics(metrics);
+        const auto samples = purgetest::read_metrics(metrics, fresh.name());
         for (const char* pass : {"tables", "products", "events", "grid_files"}) {
             const std::string series =
                 std::string("trevane_last_run_keys_left_alone{pass=\"") + pass + "\"}";
@@ -154,8 +175,11 @@ TEST_F(FailClosedTest, KeysThatCannotBeTrustedAreLeftAlone) {
                       std::string(c.pass) == pass ? 1.0 : 0.0)
                 << series;
         }
-        if (std::string(c.name).rfind("char(20)", 0) == 0) {
-            EXPECT_FALSE(std::filesystem::exists(grid + "/grid1"));
+        EXPECT_EQ(samples.at("trevane_last_run_tables_failed"), c.tables_failed);
+        std::string left;
+        for (const std::string f : {"grid1", "grid2"}) {
+            left += std::filesystem::exists(grid + "/" + f) ? (left.empty() ? "" : ",") + f : "";
         }
+        EXPECT_EQ(left, c.grid_left);
     }
 }

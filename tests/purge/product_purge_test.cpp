@@ -92,11 +92,17 @@ TEST_F(ProductPurgeTest, AProductIdWithAQuoteIsTrimmedLikeAnyOther) {
 }
 
 TEST_F(ProductPurgeTest, ANullInPurgeProductEndsThePassButNotTheRun) {
-    db.sql("INSERT INTO PurgeProduct (product_id, num_versions) VALUES ('AAA', NULL);" +
-           versions("AAA", 3));
-    const auto r = run();
-    EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(product_lines(r.out),
-              std::vector<std::string>{"ERROR - Can't FETCH PurgeProduct record (22002)"});
-    EXPECT_EQ(db.count("SELECT count(*) FROM TextProduct"), 3);
+    db.sql(
+        "ALTER TABLE PurgeProduct DROP CONSTRAINT purgeproduct_pkey, ALTER product_id DROP "
+        "NOT NULL;" +
+        versions("AAA", 3));
+    for (const char* row : {"('AAA', NULL)", "(NULL, 1)"}) {
+        SCOPED_TRACE(row);
+        db.sql("TRUNCATE PurgeProduct;" + products(row));
+        const auto r = run();
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_EQ(product_lines(r.out),
+                  std::vector<std::string>{"ERROR - Can't FETCH PurgeProduct record (22002)"});
+        EXPECT_EQ(db.count("SELECT count(*) FROM TextProduct"), 3);
+    }
 }

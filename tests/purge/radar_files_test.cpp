@@ -25,7 +25,7 @@ class RadarFilesTest : public PurgeTest {
     bool exists(const std::string& name) const { return fs::exists(dir.path() / "grid" / name); }
 };
 
-TEST_F(RadarFilesTest, FilesOfExpiringRowsGoBeforeTheRows) {
+TEST_F(RadarFilesTest, FilesOfExpiringRowsGoOnceTheirRowsAreDeleted) {
     db.sql("INSERT INTO PurgeDynData VALUES ('DPARadar', 'obstime', 24, 24)");
     radar_row(30, "old_with_grid", "1.5");
     radar_row(31, "old_zero", "0.0");

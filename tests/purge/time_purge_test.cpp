@@ -133,21 +133,30 @@ TEST_F(TimePurgeTest, ATableTheDatabaseDoesNotKnowCountsButHasNoReportLine) {
     EXPECT_EQ(db.count("SELECT count(*) FROM height"), 6);
 }
 
-TEST_F(TimePurgeTest, ANullRetentionStopsTheRunAtTheFetch) {
+TEST_F(TimePurgeTest, ANullInPurgeDynDataStopsTheRunAtTheFetch) {
     db.sql(
-        "INSERT INTO PurgeDynData VALUES ('height', 'obstime', 24, 24), "
-        "('wind', 'obstime', 24, NULL);" +
-        observations("height", 48, 1) + observations("wind", 48, 1));
-    const auto r = run();
-    EXPECT_EQ(r.status, 1);
-    const auto out = lines(r.out);
-    ASSERT_FALSE(out.empty());
-    EXPECT_EQ(out.back(), "PostgreSQL error 22002 from purgedyn_cursor fetch") << r.out;
-    // The table fetched before the failure was purged and stays purged; nothing after it ran.
-    EXPECT_EQ(report_line(r.out, "height").deleted, 48);
-    EXPECT_EQ(db.count("SELECT count(*) FROM height"), 50);
-    EXPECT_EQ(db.count("SELECT count(*) FROM wind"), 98);
-    EXPECT_EQ(db.count("SELECT count(*) FROM PerfLog"), 0);
+        "ALTER TABLE PurgeDynData DROP CONSTRAINT purgedyndata_pkey, ALTER table_name DROP "
+        "NOT NULL");
+    // The row with the NULL is fetched second, in table name order.
+    for (const char* row :
+         {"('wind', 'obstime', 24, NULL)", "('wind', NULL, 24, 24)", "(NULL, 'obstime', 24, 24)"}) {
+        SCOPED_TRACE(row);
+        db.sql(
+            "TRUNCATE PurgeDynData, height, wind; INSERT INTO PurgeDynData VALUES ('height', "
+            "'obstime', 24, 24), " +
+            std::string(row) + ";" + observations("height", 48, 1) + observations("wind", 48, 1));
+        const auto r = run();
+        EXPECT_EQ(r.status, 1);
+        const auto out = lines(r.out);
+        ASSERT_FALSE(out.empty());
+        EXPECT_EQ(out.back(), "PostgreSQL error 22002 from purgedyn_cursor fetch") << r.out;
+        // The table fetched before the failure was purged and stays purged; nothing after it
+        // ran.
+        EXPECT_EQ(report_line(r.out, "height").deleted, 48);
+        EXPECT_EQ(db.count("SELECT count(*) FROM height"), 50);
+        EXPECT_EQ(db.count("SELECT count(*) FROM wind"), 98);
+        EXPECT_EQ(db.count("SELECT count(*) FROM PerfLog"), 0);
+    }
 }
 
 TEST_F(TimePurgeTest, NamesThatCannotStandInAStatementAreSkippedAndDeleteNothing) {
