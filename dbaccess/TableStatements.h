@@ -99,7 +99,7 @@ const StatementTexts& texts(const T& t) {
 // statement, which the status is built from.
 struct ModuleState {
     DbStatus status{};
-    int errorLoggingOn = 1;
+    int error_logging_on = 1;
     esql::Result last;
 };
 
@@ -120,7 +120,7 @@ inline void settle(ModuleState& st) {
 // reports are on), and copies the failure into the module's status.
 inline void fail(ModuleState& st, const char* verb, const char* table, const char* section) {
     const esql::Result& r = st.last;
-    if (st.errorLoggingOn != 0) {
+    if (st.error_logging_on != 0) {
         std::fprintf(stderr, "%s%s() in %s section --- ERROR\n", verb, table, section);
         std::fprintf(stderr, "SQLCODE = (%ld) sql state = (%s)\n", r.code, r.state);
         std::fprintf(stderr, "Error Message (%s)\n", r.message.c_str());
@@ -154,7 +154,7 @@ inline esql::Result compose_and_prepare(const char* name, char* buf, std::size_t
                                         const std::string& base, const char* where,
                                         esql::Where caller) {
     esql::Result r = compose(buf, size, base, where);
-    return r.failed() ? r : esql::prepare(name, buf, caller);
+    return r.failed() ? r : esql::prepare_on_client(name, buf, caller);
 }
 
 // Releases a list of records from its first record along the next links.

@@ -79,5 +79,5 @@ DbStatus* GetVTECeventDbStatus() {
 }
 
 void SetVTECeventErrorLogging(int on) {
-    state.errorLoggingOn = on;
+    state.error_logging_on = on;
 }

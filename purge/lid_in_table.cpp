@@ -34,7 +34,7 @@ int count_lid_columns(const char* table) {
         return -1;
     }
 
-    esql::Result r = esql::prepare("tid", query);
+    esql::Result r = esql::prepare_on_client("tid", query);
     if (r.failed()) {
         std::printf("ERROR attempting to prepare in lid_in_table routine - sqlcode = %s\n",
                     r.state);
@@ -49,7 +49,9 @@ int count_lid_columns(const char* table) {
         return -1;
     }
     r = cursor.fetch(esql::vars(count));
-    if (r.failed()) {
+    // A count always has its row: a fetch that finds none read a cursor of that name that is not
+    // this one (one left on a server session shared through a pooler), so the count is unknown.
+    if (r.failed() || r.no_row()) {
         std::printf("ERROR attempting to fetch cursor in lid_in_table routine - sqlcode = %s\n",
                     r.state);
         return -1;

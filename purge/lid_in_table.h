@@ -7,5 +7,5 @@
 int lid_in_table(const char* table);
 
 // The same count, but -1 after a failure (reported as lid_in_table reports it), so that a caller
-// can tell "no lid column" from "could not tell".
+// can tell "no lid column" from "could not tell". A fetch that finds no row is such a failure.
 int count_lid_columns(const char* table);

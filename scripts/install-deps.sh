@@ -13,6 +13,7 @@ packages=(
   man-db groff-base
   dpkg-dev file lintian
   prometheus prometheus-node-exporter curl
+  pgbouncer openssl
 )
 
 missing=()

@@ -3,6 +3,7 @@
 
 #include "Esql.h"
 
+#include <cstdio>
 #include <string>
 
 #include "DbTest.h"
@@ -28,6 +29,33 @@ TEST(NumberPlaceholders, OnlyPlacesOutsideLiteralsIdentifiersAndComments) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(esql::detail::number_placeholders(c.text), c.numbered) << c.text;
+    }
+}
+
+// What a failed statement says about the session. A write refused as read-only halts it only
+// where the server does not say whether it is a standby (before PostgreSQL 14): where it does,
+// the run has asked before any write, and the refusal is a failure like any other.
+TEST(HaltAfter, TellsALostSessionFromOneThatCannotWrite) {
+    struct Case {
+        long code;
+        const char* state;
+        bool standby_reported;
+        esql::Halt halt;
+    } const cases[] = {
+        {-220, "08003", true, esql::Halt::SessionLost},
+        {-400, "08006", true, esql::Halt::SessionLost},
+        {-400, "57P01", true, esql::Halt::SessionLost},
+        {-400, "25006", false, esql::Halt::CannotWrite},
+        {-400, "25006", true, esql::Halt::None},
+        {-400, "55P03", false, esql::Halt::None},
+        {100, "02000", false, esql::Halt::None},
+    };
+    for (const Case& c : cases) {
+        esql::Result r;
+        r.code = c.code;
+        std::snprintf(r.state, sizeof r.state, "%s", c.state);
+        EXPECT_EQ(esql::detail::halt_after(r, c.standby_reported), c.halt)
+            << c.state << " " << c.standby_reported;
     }
 }
 
@@ -72,7 +100,7 @@ TEST(ClientLibraryReason, FirstLineWithoutTheServerPrefixOrTheSeverity) {
 
 TEST_F(EsqlTest, PreparingSendsNothingAndAFaultyStatementShowsWhenItRuns) {
     // The text is recorded as it is: no server would accept it.
-    const esql::Result prepared = esql::prepare("t_faulty", "SELECT FROM WHERE");
+    const esql::Result prepared = esql::prepare_on_client("t_faulty", "SELECT FROM WHERE");
     EXPECT_EQ(prepared.code, 0);
     EXPECT_STREQ(prepared.state, "00000");
 
@@ -87,7 +115,7 @@ TEST_F(EsqlTest, PreparingSendsNothingAndAFaultyStatementShowsWhenItRuns) {
     // Preparing the name again replaces the text; host variables go with it as one statement.
     int n = 20;
     int doubled = 0;
-    ASSERT_EQ(esql::prepare("t_faulty", "SELECT ? * 2").code, 0);
+    ASSERT_EQ(esql::prepare_on_client("t_faulty", "SELECT ? * 2").code, 0);
     const esql::Result again = esql::execute("t_faulty", esql::vars(n), esql::vars(doubled));
     EXPECT_EQ(again.code, 0);
     EXPECT_EQ(again.rows, 1);
@@ -102,7 +130,7 @@ TEST_F(EsqlTest, PreparingSendsNothingAndAFaultyStatementShowsWhenItRuns) {
 
 TEST_F(EsqlTest, ACursorLeftOnAnEarlyReturnIsClosed) {
     db().sql("INSERT INTO Admin (hsa) VALUES ('ABC'), ('DEF')");
-    ASSERT_EQ(esql::prepare("t_admin", "SELECT hsa FROM Admin ORDER BY hsa").code, 0);
+    ASSERT_EQ(esql::prepare_on_client("t_admin", "SELECT hsa FROM Admin ORDER BY hsa").code, 0);
     char hsa[6] = "";
     const auto first_row = [&] {
         esql::Cursor cursor("declare t_cur  cursor with hold for ?");
@@ -174,8 +202,13 @@ TEST_F(EsqlTest, ASessionLostOrWithoutCursorsTakesNoFurtherStatement) {
     struct Case {
         const char* fault;
         esql::Halt halt;
+        int fetches_before = 0;  // rows fetched before the cursor is closed behind its back
+        bool by_close = false;   // the wrapper's close (not a fetch) finds it gone
     } const cases[] = {
         {"cursor closed behind the wrapper's back", esql::Halt::NoSessionCursors},
+        {"cursor gone at a later fetch", esql::Halt::NoSessionCursors, 1},
+        {"cursor gone at its close", esql::Halt::NoSessionCursors, 1, true},
+        {"a stranger's cursor of the same name", esql::Halt::NoSessionCursors, -1},
         {"backend terminated by another session", esql::Halt::SessionLost},
     };
     for (const Case& c : cases) {
@@ -187,11 +220,24 @@ TEST_F(EsqlTest, ASessionLostOrWithoutCursorsTakesNoFurtherStatement) {
 
         esql::Result fault;
         if (c.halt == esql::Halt::NoSessionCursors) {
-            esql::Cursor cursor("declare t_gone  cursor with hold for select 1");
-            ASSERT_EQ(cursor.open().code, 0);
-            ASSERT_EQ(esql::execute_immediate("close t_gone").code, 0);
-            int one = 0;
-            fault = cursor.fetch(esql::vars(one));
+            esql::Cursor cursor(
+                "declare t_gone  cursor with hold for select generate_series(1, 3)");
+            if (c.fetches_before < 0) {
+                ASSERT_EQ(
+                    esql::execute_immediate("declare t_gone cursor with hold for select 1").code,
+                    0);
+                fault = cursor.open();
+                EXPECT_STREQ(fault.state, "42P03");
+            } else {
+                ASSERT_EQ(cursor.open().code, 0);
+                int one = 0;
+                for (int i = 0; i < c.fetches_before; ++i) {
+                    ASSERT_EQ(cursor.fetch(esql::vars(one)).code, 0);
+                }
+                ASSERT_EQ(esql::execute_immediate("close t_gone").code, 0);
+                fault = c.by_close ? cursor.close() : cursor.fetch(esql::vars(one));
+                EXPECT_STREQ(fault.state, "34000");
+            }
         } else {
             int pid = 0;
             ASSERT_EQ(esql::exec("SELECT pg_backend_pid()", esql::none, esql::vars(pid)).code, 0);

@@ -139,7 +139,11 @@ TEST_F(LoadUniqueTest, CursorThatCannotBeOpenedGivesFourLines) {
                        " table=Admin:where=ORDER BY hsa:sqlstmt= SELECT DISTINCT hsa FROM Admin "
                        "ORDER BY hsa \n");
 
-    esql::execute_immediate("close selectcur");
+    // A cursor of that name that no wrapper cursor opened is a stranger's: no further statement
+    // is sent. A new session has none.
+    EXPECT_EQ(esql::halt(), esql::Halt::NoSessionCursors);
+    CloseDbms();
+    ASSERT_EQ(OpenDbms(db().name().c_str()), 0);
     DistinctValue* first = LoadUnique("hsa", "Admin", "ORDER BY hsa", &count);
     EXPECT_EQ(count, 1);
     FreeUnique(first);

@@ -98,6 +98,7 @@ testsupport::RunResult PurgeTest::run(const testsupport::EnvChanges& extra,
     env["trevane_backup_retention_use"] = std::nullopt;
     env["dpa_grid_dir"] = std::nullopt;
     env["trevane_preview"] = std::nullopt;
+    env["PGUSER"] = "trevane";  // the role of sql/trevane_role.sql, not a superuser
     for (const auto& [k, v] : extra) env[k] = v;
     return testsupport::runProgram(testsupport::builtProgram("trevane"), args, env, 300);
 }

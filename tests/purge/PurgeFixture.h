@@ -52,7 +52,8 @@ class PurgeTest : public ::testing::Test {
     void SetUp() override;
 
     // Runs trevane with db_name pointing at this test's database and the extra tokens given
-    // (name, value) in the environment, and with the command line arguments `args`.
+    // (name, value) in the environment, and with the command line arguments `args`. It logs in
+    // as the role trevane of sql/trevane_role.sql (PGUSER in `extra` says otherwise).
     testsupport::RunResult run(const testsupport::EnvChanges& extra = {},
                                const std::vector<std::string>& args = {});
 

@@ -140,6 +140,9 @@ TEST_F(BackupRetentionTest, TablesQualifiedByASecondSchemaAreResolvedInThatSchem
            "CREATE SCHEMA archive;"
            "CREATE TABLE archive.height (LIKE public.height INCLUDING ALL);"
            "CREATE TABLE archive.dparadar (LIKE public.dparadar INCLUDING ALL);"
+           // As a site adds its own tables to the role of sql/trevane_role.sql.
+           "GRANT USAGE ON SCHEMA archive TO trevane;"
+           "GRANT SELECT, DELETE ON archive.height, archive.dparadar TO trevane;"
            "INSERT INTO PurgeDynData VALUES ('archive.height', 'obstime', 24, 72), "
            "('archive.dparadar', 'obstime', 24, 72);" +
            observations("archive.height", 99, 1, "'OWN1', 'OTHER1'") +

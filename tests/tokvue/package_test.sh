@@ -42,7 +42,8 @@ done
 for f in usr/lib/systemd/system/trevane.service usr/lib/systemd/system/trevane.timer \
          usr/lib/systemd/system/trevane@.service usr/lib/systemd/system/trevane@.timer \
          etc/trevane/apps_defaults usr/share/doc/trevane/copyright \
-         usr/share/doc/trevane/examples/trevane.cron; do
+         usr/share/doc/trevane/examples/trevane.cron \
+         usr/share/doc/trevane/examples/trevane_role.sql; do
     [ -s "$root/$f" ] || fail "$f missing"
 done
 # The service starts the packaged program with the packaged token file.
