@@ -10,6 +10,7 @@
 #include <memory>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace esql {
 
@@ -22,6 +23,7 @@ struct Session {
     Result cause;  // the statement that ended it
     long failed = 0;
     std::string connect_detail;
+    std::unordered_set<std::string> close_failed;  // cursors whose close failed: maybe still open
 };
 
 Session& session() {
@@ -243,6 +245,7 @@ Result connect(const char* target, Where where) {
     s.halt = Halt::None;
     s.cause = Result{};
     s.connect_detail.clear();
+    s.close_failed.clear();
 
     // The runtime keeps what the client library says about a failed connect to its debug log
     // only: it is caught in memory for the length of the connect.
@@ -358,9 +361,10 @@ Cursor::~Cursor() {
 
 Result Cursor::declare(const char* text, Where where) {
     Result r = exec(text, none, none, {}, where);
-    // A cursor of this name that this process has not opened: the server session is shared
-    // with others, and what it keeps was left there by someone else.
-    if (!open_ && std::strcmp(r.state, "42P03") == 0) {
+    // A cursor of this name that this process has not opened (nor failed to close): the server
+    // session is shared with others, and what it keeps was left there by someone else.
+    if (!open_ && std::strcmp(r.state, "42P03") == 0 &&
+        session().close_failed.count(name_) == 0) {
         halt_with(Halt::NoSessionCursors, r);
     }
     // Declaring it again while it is open fails and leaves it open.
@@ -399,6 +403,11 @@ Result Cursor::close(Where where) {
     const bool was_open = open_;
     open_ = false;
     Result r = exec(close_.c_str(), none, none, {}, where);
+    if (r.failed()) {
+        session().close_failed.insert(name_);
+    } else {
+        session().close_failed.erase(name_);
+    }
     return was_open ? settled_step(std::move(r)) : r;
 }
 
