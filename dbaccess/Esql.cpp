@@ -363,8 +363,7 @@ Result Cursor::declare(const char* text, Where where) {
     Result r = exec(text, none, none, {}, where);
     // A cursor of this name that this process has not opened (nor failed to close): the server
     // session is shared with others, and what it keeps was left there by someone else.
-    if (!open_ && std::strcmp(r.state, "42P03") == 0 &&
-        session().close_failed.count(name_) == 0) {
+    if (!open_ && std::strcmp(r.state, "42P03") == 0 && session().close_failed.count(name_) == 0) {
         halt_with(Halt::NoSessionCursors, r);
     }
     // Declaring it again while it is open fails and leaves it open.
