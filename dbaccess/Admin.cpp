@@ -74,5 +74,5 @@ DbStatus* GetAdminDbStatus() {
 }
 
 void SetAdminErrorLogging(int on) {
-    state.errorLoggingOn = on;
+    state.error_logging_on = on;
 }

@@ -81,5 +81,5 @@ DbStatus* GetDPARadarDbStatus() {
 }
 
 void SetDPARadarErrorLogging(int on) {
-    state.errorLoggingOn = on;
+    state.error_logging_on = on;
 }

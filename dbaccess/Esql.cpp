@@ -1,12 +1,17 @@
 #include "Esql.h"
 
 #include <libpq-fe.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <string_view>
 #include <unordered_map>
@@ -20,9 +25,11 @@ namespace {
 // failed statements runs for the whole process.
 struct Session {
     Halt halt = Halt::None;
-    Result cause;  // the statement that ended it
+    Result cause;         // the statement that ended it
+    int exit_status = 0;  // given to end_work()
     long failed = 0;
     std::string connect_detail;
+    std::string connect_reason;
     std::unordered_set<std::string> close_failed;  // cursors whose close failed: maybe still open
 };
 
@@ -31,38 +38,78 @@ Session& session() {
     return s;
 }
 
-// Read and written by the signal handler: plain flags and a pointer set outside it.
+// ---- The stop, as the signal handlers see it ----
+//
+// Everything below is read (and the flags written) by interrupt() and interrupt_tick(), which
+// run in signal handlers: plain flags, and values that are set outside the handlers while no
+// statement or connect is under way.
+
 volatile std::sig_atomic_t interrupted_by = 0;
-PGcancel* volatile running_cancel = nullptr;  // made after a connect, for the handler's cancel
-char cancel_errbuf[256];                      // PQcancel's message, unused: static for the handler
+volatile std::sig_atomic_t statement_under_way = 0;  // from before the halt check to the answer
+volatile std::sig_atomic_t connect_under_way = 0;
+volatile std::sig_atomic_t session_socket = -1;  // the connection's socket while connected
+PGcancel* volatile running_cancel = nullptr;     // made after a connect, for the handler's cancel
+char cancel_errbuf[256];  // PQcancel's message, unused: static for the handler
+
+// Sockets of the process before a connect began, by descriptor: their inode, 0 for none. A
+// socket that is not among them at a stop belongs to the connect and is cut.
+constexpr int kWatchedDescriptors = 1024;
+std::array<ino_t, kWatchedDescriptors> sockets_before_connect{};
+
+bool ticks_ready = false;
+timer_t tick_timer{};
+constexpr long kTickNanoseconds = 100L * 1000 * 1000;
+
+ino_t socket_inode(int fd) {
+    struct stat st {};
+    return fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode) ? st.st_ino : 0;
+}
+
+void note_sockets_before_connect() {
+    for (int fd = 0; fd < kWatchedDescriptors; ++fd) {
+        sockets_before_connect[static_cast<std::size_t>(fd)] = socket_inode(fd);
+    }
+}
+
+// Shuts down every socket opened since the connect began: the client library's wait on it ends
+// at once, and so does each further attempt it makes (another address, without SSL).
+void cut_connect_sockets() noexcept {
+    for (int fd = 0; fd < kWatchedDescriptors; ++fd) {
+        const ino_t inode = socket_inode(fd);
+        if (inode != 0 && inode != sockets_before_connect[static_cast<std::size_t>(fd)]) {
+            shutdown(fd, SHUT_RDWR);
+        }
+    }
+}
+
+void cancel_running() noexcept {
+    PGcancel* cancel = running_cancel;
+    if (cancel != nullptr) {
+        // Documented as safe in a signal handler; the server answers the running statement with
+        // its cancellation, which rolls the statement back.
+        PQcancel(cancel, cancel_errbuf, static_cast<int>(sizeof cancel_errbuf));
+    }
+}
+
+void set_ticks(bool on) noexcept {
+    if (!ticks_ready) {
+        return;
+    }
+    itimerspec spec{};
+    if (on) {
+        spec.it_value.tv_nsec = kTickNanoseconds;
+        spec.it_interval.tv_nsec = kTickNanoseconds;
+    }
+    timer_settime(tick_timer, 0, &spec, nullptr);
+}
 
 void drop_cancel() {
+    session_socket = -1;
     PGcancel* cancel = running_cancel;
     running_cancel = nullptr;  // first, so that a handler never sees it freed
     if (cancel != nullptr) {
         PQfreeCancel(cancel);
     }
-}
-
-// Whether a failure says that the session is gone: the runtime's own lost-connection statuses,
-// the connection exception class 08, an operator or a crash ending the backend (57P01, 57P02,
-// 57P03), or a session that cannot write on a server that does not say whether it is a standby.
-bool session_gone(const Result& r) {
-    if (r.code == ECPG_NO_CONN || r.code == ECPG_CONNECT) {
-        return true;
-    }
-    if (!r.failed()) {
-        return false;
-    }
-    const std::string_view state(r.state);
-    if (state.substr(0, 2) == "08" || state == "57P01" || state == "57P02" || state == "57P03") {
-        return true;
-    }
-    if (state == "25006") {
-        const PGconn* conn = ECPGget_PGconn(nullptr);
-        return conn == nullptr || PQparameterStatus(conn, "in_hot_standby") == nullptr;
-    }
-    return false;
 }
 
 void halt_with(Halt why, const Result& cause) {
@@ -84,6 +131,48 @@ std::string server_words(std::string_view log) {
     }
     return {};
 }
+
+}  // namespace
+
+namespace detail {
+
+std::string client_library_reason(std::string_view log) {
+    // The runtime logs the client library's message after "ECPGconnect: ", on the line after its
+    // own "opening database" line.
+    constexpr std::string_view mark = "]: ECPGconnect: ";
+    std::string_view said;
+    for (std::size_t at = log.find(mark); at != std::string_view::npos;
+         at = log.find(mark, at + mark.size())) {
+        const std::string_view rest = log.substr(at + mark.size());
+        if (rest.substr(0, 17) != "opening database ") {
+            said = rest;
+            break;
+        }
+    }
+    said = said.substr(0, said.find('\n'));
+    // "connection to server at "HOST" (ADDRESS), port P failed: " or "connection to server on
+    // socket "PATH" failed: ", then what went wrong there.
+    if (said.substr(0, 21) == "connection to server ") {
+        const std::size_t end = said.find(" failed: ");
+        if (end != std::string_view::npos) {
+            said.remove_prefix(end + 9);
+        }
+    }
+    for (const std::string_view severity : {"FATAL:  ", "ERROR:  ", "PANIC:  "}) {
+        if (said.substr(0, severity.size()) == severity) {
+            said.remove_prefix(severity.size());
+            break;
+        }
+    }
+    while (!said.empty() && (said.back() == ' ' || said.back() == '\r')) {
+        said.remove_suffix(1);
+    }
+    return std::string(said);
+}
+
+}  // namespace detail
+
+namespace {
 
 // The prepared statements of the connection, by name.
 std::unordered_map<std::string, std::string>& prepared_statements() {
@@ -161,6 +250,26 @@ Result last_result() {
     return r;
 }
 
+Halt halt_after(const Result& failed, bool standby_reported) {
+    if (failed.code == ECPG_NO_CONN || failed.code == ECPG_CONNECT) {
+        return Halt::SessionLost;
+    }
+    if (!failed.failed()) {
+        return Halt::None;
+    }
+    // The connection exception class 08, and an operator or a crash ending the backend.
+    const std::string_view state(failed.state);
+    if (state.substr(0, 2) == "08" || state == "57P01" || state == "57P02" || state == "57P03") {
+        return Halt::SessionLost;
+    }
+    // A server that says whether it is a standby was asked before any write; one that does not
+    // (before PostgreSQL 14) shows it only now.
+    if (state == "25006" && !standby_reported) {
+        return Halt::CannotWrite;
+    }
+    return Halt::None;
+}
+
 bool refused(Result& out) {
     const Halt why = halt();
     if (why == Halt::None) {
@@ -168,7 +277,8 @@ bool refused(Result& out) {
     }
     const char* message = why == Halt::Interrupted
                               ? "no statement is started once a stop was asked for"
-                              : "no statement is sent once the session is lost";
+                          : why == Halt::Ended ? "no statement is sent once the work has ended"
+                                               : "no statement is sent once the session is lost";
     sqlca_t& ca = area();
     ca.sqlcode = ECPG_NO_CONN;
     std::memcpy(ca.sqlstate, "08003", 5);
@@ -179,12 +289,27 @@ bool refused(Result& out) {
     return true;
 }
 
+void begin_statement() noexcept {
+    statement_under_way = 1;
+}
+
+void end_statement() noexcept {
+    statement_under_way = 0;
+    if (interrupted_by != 0) {
+        set_ticks(false);
+    }
+}
+
 Result settle() {
     Result r = last_result();
     if (r.failed()) {
         session().failed += 1;
-        if (session_gone(r)) {
-            halt_with(Halt::SessionLost, r);
+        const PGconn* conn = ECPGget_PGconn(nullptr);
+        const bool standby_reported =
+            conn != nullptr && PQparameterStatus(conn, "in_hot_standby") != nullptr;
+        const Halt why = halt_after(r, standby_reported);
+        if (why != Halt::None) {
+            halt_with(why, r);
         }
     }
     return r;
@@ -244,8 +369,19 @@ Result connect(const char* target, Where where) {
     Session& s = session();
     s.halt = Halt::None;
     s.cause = Result{};
+    s.exit_status = 0;
     s.connect_detail.clear();
+    s.connect_reason.clear();
     s.close_failed.clear();
+
+    // A stop asked for from here on cuts the connect's sockets (interrupt()).
+    note_sockets_before_connect();
+    connect_under_way = 1;
+    Result refusal;
+    if (detail::refused(refusal)) {
+        connect_under_way = 0;
+        return refusal;
+    }
 
     // The runtime keeps what the client library says about a failed connect to its debug log
     // only: it is caught in memory for the length of the connect.
@@ -257,6 +393,10 @@ Result connect(const char* target, Where where) {
     }
     ECPGconnect(static_cast<int>(where.line()), kInformixCompat, target, nullptr, nullptr, nullptr,
                 1);
+    connect_under_way = 0;
+    if (interrupted_by != 0) {
+        set_ticks(false);
+    }
     Result r = detail::last_result();
     if (log_stream != nullptr) {
         ECPGdebug(0, nullptr);
@@ -264,11 +404,17 @@ Result connect(const char* target, Where where) {
         const std::unique_ptr<char, decltype(&std::free)> owned(log, &std::free);
         if (r.failed() && log != nullptr) {
             s.connect_detail = server_words(std::string_view(log, log_size));
+            s.connect_reason = detail::client_library_reason(std::string_view(log, log_size));
         }
     }
     if (!r.failed()) {
         PGconn* conn = ECPGget_PGconn(nullptr);
         running_cancel = conn != nullptr ? PQgetCancel(conn) : nullptr;
+        session_socket = conn != nullptr ? PQsocket(conn) : -1;
+        // A stop that came just before the socket was known: no statement may be sent.
+        if (interrupted_by != 0 && session_socket >= 0) {
+            shutdown(session_socket, SHUT_WR);
+        }
     }
     return r;
 }
@@ -295,13 +441,56 @@ int interrupt_signal() {
     return interrupted_by;
 }
 
+void end_work(int exit_status) {
+    Session& s = session();
+    if (s.halt == Halt::None && interrupted_by == 0) {
+        s.halt = Halt::Ended;
+        s.exit_status = exit_status;
+    }
+}
+
+int ended_with() {
+    return session().halt == Halt::Ended ? session().exit_status : 0;
+}
+
 void interrupt(int signo) noexcept {
     interrupted_by = signo;
-    PGcancel* cancel = running_cancel;
-    if (cancel != nullptr) {
-        // Documented as safe in a signal handler; the server answers the running statement with
-        // its cancellation, which rolls the statement back.
-        PQcancel(cancel, cancel_errbuf, static_cast<int>(sizeof cancel_errbuf));
+    // No byte of a statement leaves after this; what was sent already still gets its answer.
+    const int socket = session_socket;
+    if (socket >= 0) {
+        shutdown(socket, SHUT_WR);
+    }
+    if (connect_under_way != 0) {
+        cut_connect_sockets();
+    } else if (statement_under_way != 0) {
+        cancel_running();
+    }
+    if (connect_under_way != 0 || statement_under_way != 0) {
+        set_ticks(true);
+    }
+}
+
+bool set_up_interrupt_ticks(int tick_signo) {
+    if (ticks_ready) {
+        return true;
+    }
+    sigevent event{};
+    event.sigev_notify = SIGEV_SIGNAL;
+    event.sigev_signo = tick_signo;
+    ticks_ready = timer_create(CLOCK_MONOTONIC, &event, &tick_timer) == 0;
+    return ticks_ready;
+}
+
+void interrupt_tick() noexcept {
+    if (interrupted_by == 0) {
+        return;
+    }
+    if (connect_under_way != 0) {
+        cut_connect_sockets();
+    } else if (statement_under_way != 0) {
+        cancel_running();
+    } else {
+        set_ticks(false);
     }
 }
 
@@ -313,7 +502,11 @@ const std::string& connect_failure_detail() {
     return session().connect_detail;
 }
 
-Result prepare(const char* name, const char* text, Where where) {
+const std::string& connect_failure_reason() {
+    return session().connect_reason;
+}
+
+Result prepare_on_client(const char* name, const char* text, Where where) {
     Result refusal;
     if (detail::refused(refusal)) {
         return refusal;

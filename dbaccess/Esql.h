@@ -5,10 +5,10 @@
 // timestamp and date, each optionally with an int indicator) and the wrapper expands them into
 // the runtime's argument lists. A host variable of any other type does not compile.
 //
-// Prepared statements are kept here, on the client: preparing a name records its text and sends
-// nothing, so a faulty statement shows at the step that runs it. Every call returns its outcome
-// as a Result, which is what callers read; the runtime's communication area is filled as well,
-// for a program that reads it after its own statements (initDbStatus).
+// Prepared statements are kept here, on the client: prepare_on_client() records a text under a
+// name and sends nothing, so a faulty statement shows at the step that runs it. Every call
+// returns its outcome as a Result, which is what callers read; the runtime's communication area
+// is filled as well, for a program that reads it after its own statements (initDbStatus).
 
 #include <ecpgerrno.h>
 #include <ecpglib.h>
@@ -259,6 +259,8 @@ struct Options {
     bool force_indicator = true;  // a null into a variable without indicator is an error (-213)
 };
 
+enum class Halt;  // below: why no statement may be sent any more
+
 namespace detail {
 
 // The text of a statement as the server takes it: every "?" place numbered as $1, $2, ... when
@@ -296,29 +298,47 @@ auto arg(const std::array<HostVar, N>& v) {
 // The outcome the runtime left in its communication area.
 Result last_result();
 
+// How a failed statement leaves the session: None when it only failed, else why no statement
+// may follow. `standby_reported`: the server says whether it is a hot standby (in_hot_standby,
+// from PostgreSQL 14 on).
+Halt halt_after(const Result& failed, bool standby_reported);
+
 // True, with `out` set to the refusal, when no statement may be sent any more (see halt()).
 bool refused(Result& out);
 
-// The outcome of the statement just run: counted when it failed, and the session marked lost
-// when the failure says the connection is gone.
+// Marks a statement as under way from before the last look at halt() until its answer is in, so
+// that a stop asked for in between still reaches it (see interrupt()).
+void begin_statement() noexcept;
+void end_statement() noexcept;
+
+// The outcome of the statement just run: counted when it failed, and the session halted when
+// the failure says that it is gone or cannot write.
 Result settle();
 
 template <std::size_t NI, std::size_t NO, std::size_t... I, std::size_t... J>
 Result run(const char* text, const std::array<HostVar, NI>& in, const std::array<HostVar, NO>& out,
            Options opt, int line, std::index_sequence<I...>, std::index_sequence<J...>) {
-    Result refusal;
-    if (refused(refusal)) {
-        return refusal;
-    }
     std::string numbered;
     if constexpr (NI > 0) {
         numbered = number_placeholders(text);
         text = numbered.c_str();
     }
+    begin_statement();
+    Result refusal;
+    if (refused(refusal)) {
+        end_statement();
+        return refusal;
+    }
     ECPGdo(line, kInformixCompat, opt.force_indicator ? 1 : 0, nullptr, false, ECPGst_normal, text,
            arg<I>(in)..., ECPGt_EOIT, arg<J>(out)..., ECPGt_EORT);
+    end_statement();
     return settle();
 }
+
+// The first line of the client library's own message in the runtime's log of a failed connect,
+// without its "connection to server ... failed: " prefix and the severity of a server's refusal;
+// empty when the log holds none.
+std::string client_library_reason(std::string_view log);
 
 // The text recorded under a prepared name, or null after recording the runtime's failure for
 // a name that was never prepared.
@@ -339,8 +359,9 @@ Result exec(const char* text, const std::array<HostVar, NI>& in = {},
 // Runs a text at once, without host variables.
 Result execute_immediate(const char* text, Where where = Where::current());
 
-// Records `text` under the statement name `name`, replacing an earlier one; nothing is sent.
-Result prepare(const char* name, const char* text, Where where = Where::current());
+// Records `text` under the statement name `name`, replacing an earlier one. Client-side only:
+// nothing is sent, there is no PREPARE on the server; execute() sends the text.
+Result prepare_on_client(const char* name, const char* text, Where where = Where::current());
 
 // Runs the statement prepared under `name` with its input and output host variables, as one
 // statement. A name that was never prepared fails with the runtime's invalid-name status.
@@ -366,28 +387,52 @@ Result raise(long code, const char* state, const char* message);
 
 // ---- The session's health ----
 //
-// Once the session is lost, or a stop was asked for, the wrapper sends no statement any more:
-// every call fails at once with ECPG_NO_CONN ("08003") and the runtime is not called. A new
-// connect starts a fresh session.
+// Once the session is lost or unfit, the program ended its work, or a stop was asked for, the
+// wrapper sends no statement any more: every call fails at once with ECPG_NO_CONN ("08003") and
+// the runtime is not called. This halt is the one record of why a run stops. A new connect
+// starts a fresh session (a signal's stop stays).
 
 enum class Halt {
     None,              // statements are sent
-    SessionLost,       // the connection is gone, or the session cannot write
+    SessionLost,       // the connection is gone
     NoSessionCursors,  // an open cursor was gone, or a stranger's was found: not a session link
+    CannotWrite,       // a write refused as read-only (25006) by a server that does not say
+                       // whether it is a standby
+    Ended,             // the program ended its work at a failure it reported (end_work())
     Interrupted,       // a stop was asked for (interrupt())
 };
 
 // Why statements are refused; None while they are sent.
 Halt halt();
-// The failed statement that ended the session (SessionLost, NoSessionCursors).
+// The failed statement that ended the session (SessionLost, NoSessionCursors, CannotWrite).
 const Result& halt_cause();
 // The signal given to interrupt(); 0 when none was.
 int interrupt_signal();
 
-// Asks for a stop from a signal handler: no statement is started afterwards, and the statement
-// running on the server, if any, is cancelled there (its answer still comes back to the caller
-// that waits for it). Only async-signal-safe calls.
+// Ends the work on the session at a failure the caller has reported: no statement is sent any
+// more, and `exit_status` is what the program ends with (halt() is Ended). A halt already
+// recorded stays.
+void end_work(int exit_status);
+// The status given to end_work(); 0 when it was not called.
+int ended_with();
+
+// Asks for a stop from a signal handler, at any moment, with async-signal-safe calls only:
+//  - no statement is started afterwards, and none can be sent: the connection's socket is shut
+//    for writing (its answers still come back);
+//  - a statement running on the server is cancelled there, and the cancel is repeated (see
+//    interrupt_tick()) until its answer is in: a cancel that reaches the server before it has
+//    read the statement is ignored there;
+//  - a connect under way is cut: every socket opened since it began is shut down, again at every
+//    tick, so that the client library gives up at once.
 void interrupt(int signo) noexcept;
+
+// Makes the repeats of interrupt() possible: a timer that raises `tick_signo` every 100 ms once a
+// stop was asked for, while a statement or a connect is under way. The handler of `tick_signo`
+// calls interrupt_tick(). Called once, outside a handler; without it, interrupt() does not repeat.
+bool set_up_interrupt_ticks(int tick_signo);
+// The timer's handler: cancels again, or cuts the connect again; stops the timer when neither is
+// under way any more. Async-signal-safe.
+void interrupt_tick() noexcept;
 
 // Statements of this process that failed (sent and refused by the server, or found faulty before
 // sending); statements refused after a halt are not counted.
@@ -396,6 +441,11 @@ long failed_statement_count();
 // What the client library said about the last connect that failed (the server's own message for
 // a refused startup), empty when the last connect succeeded or said nothing.
 const std::string& connect_failure_detail();
+
+// The first line of the client library's own message about the last connect that failed, such
+// as "password authentication failed for user "purge"" or "SSL error: certificate verify
+// failed"; empty when the last connect succeeded or the library said nothing.
+const std::string& connect_failure_reason();
 
 // The runtime's communication area, as the runtime leaves it after the last statement. Only the
 // wrapper and initDbStatus read it; everything else reads the Result of its own statement.

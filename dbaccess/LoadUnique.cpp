@@ -97,7 +97,7 @@ DistinctValue* load_unique(const char* field, const char* table, const char* whe
     const std::string statement =
         std::string(" SELECT DISTINCT ") + joined.p + " FROM " + table + " " + where + " ";
 
-    const esql::Result prepared = esql::prepare("selectid", statement.c_str());
+    const esql::Result prepared = esql::prepare_on_client("selectid", statement.c_str());
     if (prepared.failed()) {
         std::fprintf(stderr, "LoadUnique: error in prepare statement (%ld)\n", prepared.code);
         n = -1;

@@ -81,5 +81,5 @@ DbStatus* GetLocationDbStatus() {
 }
 
 void SetLocationErrorLogging(int on) {
-    state.errorLoggingOn = on;
+    state.error_logging_on = on;
 }

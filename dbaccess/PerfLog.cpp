@@ -74,5 +74,5 @@ DbStatus* GetPerfLogDbStatus() {
 }
 
 void SetPerfLogErrorLogging(int on) {
-    state.errorLoggingOn = on;
+    state.error_logging_on = on;
 }

@@ -99,7 +99,7 @@ const StatementTexts& texts(const T& t) {
 // statement, which the status is built from.
 struct ModuleState {
     DbStatus status{};
-    int errorLoggingOn = 1;
+    int error_logging_on = 1;
     esql::Result last;
 };
 
@@ -120,7 +120,7 @@ inline void settle(ModuleState& st) {
 // reports are on), and copies the failure into the module's status.
 inline void fail(ModuleState& st, const char* verb, const char* table, const char* section) {
     const esql::Result& r = st.last;
-    if (st.errorLoggingOn != 0) {
+    if (st.error_logging_on != 0) {
         std::fprintf(stderr, "%s%s() in %s section --- ERROR\n", verb, table, section);
         std::fprintf(stderr, "SQLCODE = (%ld) sql state = (%s)\n", r.code, r.state);
         std::fprintf(stderr, "Error Message (%s)\n", r.message.c_str());
@@ -154,7 +154,7 @@ inline esql::Result compose_and_prepare(const char* name, char* buf, std::size_t
                                         const std::string& base, const char* where,
                                         esql::Where caller) {
     esql::Result r = compose(buf, size, base, where);
-    return r.failed() ? r : esql::prepare(name, buf, caller);
+    return r.failed() ? r : esql::prepare_on_client(name, buf, caller);
 }
 
 // Releases a list of records from its first record along the next links.
@@ -221,10 +221,12 @@ struct CutWatch {
 };
 
 // Every row selected by the where clause, as a list headed by its first record; null when no
-// row came or on failure.
+// row came or on failure. With `max_rows` above 0 the cursor is fetched at most that many times
+// and then closed: the same statements, only fewer fetches.
 template <class T>
 typename T::Record* select(const T& t, ModuleState& st, const SelectCursor& cur, const char* where,
-                           esql::Where caller, CutWatch watch = {0, nullptr}) {
+                           esql::Where caller, CutWatch watch = {0, nullptr},
+                           std::size_t max_rows = 0) {
     std::vector<bool>* cut = watch.column < T::column_count ? watch.cut : nullptr;
     using R = typename T::Record;
     setDbStatusSqlCommand(&st.status, SQL_SELECT);
@@ -274,6 +276,9 @@ typename T::Record* select(const T& t, ModuleState& st, const SelectCursor& cur,
             cut->push_back(watched_cut);
         }
         result.add(rec);
+        if (max_rows != 0 && static_cast<std::size_t>(rows) >= max_rows) {
+            break;
+        }
 
         if (fetch().failed()) {
             detail::fail(st, cur.verb, t.name, "Nth fetch");

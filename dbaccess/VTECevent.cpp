@@ -14,6 +14,11 @@ VTECevent* GetVTECevent(const char* where) {
     return dbaccess::select(table, state, dbaccess::kGetCursor, where, esql::Where::current());
 }
 
+VTECevent* GetVTECeventFirst(const char* where) {
+    return dbaccess::select(table, state, dbaccess::kGetCursor, where, esql::Where::current(), {},
+                            1);
+}
+
 VTECevent* SelectVTECevent(const char* where) {
     return dbaccess::select(table, state, dbaccess::kSelectCursor, where, esql::Where::current());
 }
@@ -74,5 +79,5 @@ DbStatus* GetVTECeventDbStatus() {
 }
 
 void SetVTECeventErrorLogging(int on) {
-    state.errorLoggingOn = on;
+    state.error_logging_on = on;
 }

@@ -10,6 +10,9 @@
 
 // Every row the where clause selects, as a list headed by the first record; null for none.
 VTECevent* GetVTECevent(const char* where);
+// The first row the where clause selects, as a list of one record; null for none. The same
+// statements as GetVTECevent, with one fetch before the close.
+VTECevent* GetVTECeventFirst(const char* where);
 // The same as GetVTECevent, on a cursor of its own.
 VTECevent* SelectVTECevent(const char* where);
 // Number of rows the where clause selects; -1 on error.

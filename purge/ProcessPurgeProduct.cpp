@@ -31,14 +31,15 @@ class Statement {
 };
 
 // The number of rows a delete statement would remove, for a preview; -1 when it cannot be told.
-long count_would_delete(const std::string& deleteText) {
+long count_would_delete(const std::string& delete_text) {
     // "DELETE FROM TextProduct WHERE ..." becomes "SELECT count(*) FROM TextProduct WHERE ...".
-    const std::string query = "SELECT count(*) " + deleteText.substr(std::string("DELETE ").size());
+    const std::string query =
+        "SELECT count(*) " + delete_text.substr(std::string("DELETE ").size());
     int count = 0;
     return esql::exec(query.c_str(), esql::none, esql::vars(count)).failed() ? -1 : count;
 }
 
-// Handles one product; false when the pass must end.
+// Handles one product; false when a failure ends the pass (never the run).
 bool purge_product(RunState& run, const char* product_id, int num_versions) {
     const std::string id = esql::quote_doubled(product_id);
     note_run_item("product", product_id);
@@ -51,7 +52,7 @@ bool purge_product(RunState& run, const char* product_id, int num_versions) {
                     product_id);
         return false;
     }
-    esql::Result r = esql::prepare("tp_id", stmt.c_str());
+    esql::Result r = esql::prepare_on_client("tp_id", stmt.c_str());
     if (r.code != 0) {
         std::printf("ERROR - Can't PREPARE cursor for TextProduct (%s)\n", r.state);
         return false;
@@ -64,7 +65,7 @@ bool purge_product(RunState& run, const char* product_id, int num_versions) {
     }
 
     stmt.format("SELECT count(*) FROM TextProduct  WHERE product_id = '%s'; ", id.c_str());
-    r = esql::prepare("tpc_id", stmt.c_str());
+    r = esql::prepare_on_client("tpc_id", stmt.c_str());
     if (r.code != 0) {
         std::printf("ERROR - Can't PREPARE cursor for TextProduct (%s)\n", r.state);
         return false;
@@ -168,7 +169,7 @@ void ProcessPurgeProduct() {
 void purge_text_products(RunState& run) {
     std::printf("\nBegin PurgeProduct:\n");
 
-    esql::Result r = esql::prepare(
+    esql::Result r = esql::prepare_on_client(
         "pp_id", "SELECT product_id, num_versions, producttime, postingtime FROM PurgeProduct;");
     if (r.code != 0) {
         std::printf("ERROR - Can't PREPARE cursor for PurgeProduct (%s)\n", r.state);

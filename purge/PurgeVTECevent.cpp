@@ -74,7 +74,8 @@ Latest latest_producttime(const Combination& c) {
                   "geoid='%s'  AND office_id = '%s' AND  phenom='%s' AND signif='%s') ",
                   esql::quote_doubled(c.geoid).c_str(), esql::quote_doubled(c.office_id).c_str(),
                   esql::quote_doubled(c.phenom).c_str(), esql::quote_doubled(c.signif).c_str());
-    VTECevent* head = GetVTECevent(where);
+    // Every row the query finds carries the latest time: the first one is enough.
+    VTECevent* head = GetVTECeventFirst(where);
     if (head == nullptr) {
         const DbStatus& status = *GetVTECeventDbStatus();
         if (status.sqlCode < 0) {

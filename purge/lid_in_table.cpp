@@ -34,7 +34,7 @@ int count_lid_columns(const char* table) {
         return -1;
     }
 
-    esql::Result r = esql::prepare("tid", query);
+    esql::Result r = esql::prepare_on_client("tid", query);
     if (r.failed()) {
         std::printf("ERROR attempting to prepare in lid_in_table routine - sqlcode = %s\n",
                     r.state);

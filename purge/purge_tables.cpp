@@ -143,7 +143,7 @@ DeleteOutcome delete_where(const RunState& run, const char* table, const std::st
                 : "DELETE FROM " + std::string(table) + " WHERE " + condition + "; ";
     DeleteOutcome outcome;
 
-    esql::Result r = esql::prepare("p_delete", statement.c_str());
+    esql::Result r = esql::prepare_on_client("p_delete", statement.c_str());
     if (r.failed()) {
         if (echo) {
             std::printf("%s\n", statement.c_str());
@@ -266,7 +266,7 @@ void print_header(int backup) {
 }
 
 // Purges the table of one PurgeDynData row.
-StepResult purge_one(RunState& run, PurgeDynRow& row) {
+void purge_one(RunState& run, PurgeDynRow& row) {
     run.tables_processed += 1;
 
     // A name cut to its field would name another table or column.
@@ -277,7 +277,7 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
                     static_cast<int>(sizeof table_name - 1), row.table_name.c_str(),
                     sizeof table_name - 1);
         run.figures.note_key_left_alone("tables");
-        return StepResult::proceed();
+        return;
     }
     if (!row.time_column_name.copy_to(time_column_name)) {
         std::printf(
@@ -286,7 +286,7 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
             table_name, static_cast<int>(sizeof time_column_name - 1), row.time_column_name.c_str(),
             sizeof time_column_name - 1);
         run.figures.note_key_left_alone("tables");
-        return StepResult::proceed();
+        return;
     }
 
     lower_trim(time_column_name);
@@ -298,11 +298,13 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
     Cutoff backup;
     if (compute_cutoff(now, row.num_hours_host, {date_column, false}, host) ==
         CutoffStatus::Fatal) {
-        return StepResult::exit_with(1);
+        stop_run(1);
+        return;
     }
     if (run.backup_retention && compute_cutoff(now, row.num_hours_backup, {date_column, true},
                                                backup) == CutoffStatus::Fatal) {
-        return StepResult::exit_with(1);
+        stop_run(1);
+        return;
     }
     const std::string backup_clause =
         run.backup_retention ? time_clause(time_column_name, backup) : std::string();
@@ -315,7 +317,7 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
             "Skipping PurgeDynData row: \"%s\" / \"%s\" is not a plain table and column "
             "name\n",
             table_name, time_column_name);
-        return StepResult::proceed();
+        return;
     }
 
     // The grid files are found through DPARadar itself: a qualified name of the radar table
@@ -326,20 +328,20 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
             "Skipping PurgeDynData row: \"%s\" names the radar table with a schema; list it as "
             "dparadar\n",
             table_name);
-        return StepResult::proceed();
+        return;
     }
     // The grid files of the expiring rows are read before the rows go and removed only once
     // their delete has succeeded, so that no file goes while its row stays.
     const GridFiles grid_files = find_grid_files(table_name, host.text.c_str());
     if (run_stop_requested()) {
         keep_grid_files(run, grid_files);
-        return StepResult::proceed();
+        return;
     }
 
     const int lid_count = count_lid_columns(table_name);
     if (run_stop_requested()) {
         keep_grid_files(run, grid_files);
-        return StepResult::proceed();
+        return;
     }
     // With backup retention, a table whose stations can't be told apart (its lid lookup failed,
     // or the office's hsa could not be read) keeps its rows back to the earlier of the two
@@ -363,7 +365,7 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
     }
     if (outcome.failed && !by_station) {
         run.figures.note_table_failed(table_name);
-        return StepResult::proceed();  // no report line
+        return;  // no report line
     }
     const long rows = outcome.rows;
 
@@ -382,7 +384,6 @@ StepResult purge_one(RunState& run, PurgeDynRow& row) {
     std::fflush(nullptr);
     run.figures.note_table_rows(table_name, rows);
     run.rows_deleted += rows;
-    return StepResult::proceed();
 }
 
 }  // namespace
@@ -398,14 +399,18 @@ void lower_trim(char* text) {
     *out = '\0';
 }
 
-StepResult purge_tables(RunState& run) {
+namespace {
+
+// The pass over the rows of PurgeDynData.
+void purge_listed_tables(RunState& run) {
     esql::Cursor cursor(
         "declare purgedyn_cursor  cursor with hold for select  table_name  , time_column_name  , "
         "num_hours_host  , num_hours_backup   from PurgeDynData    order by table_name ");
     esql::Result r = cursor.open();
     if (r.code != 0) {
         std::printf("PostgreSQL error %s opening purgedyn_cursor\n", r.state);
-        return StepResult::exit_with(1);
+        stop_run(1);
+        return;
     }
 
     print_header(run.backup_retention);
@@ -421,14 +426,12 @@ StepResult purge_tables(RunState& run) {
         }
         if (r.code != 0) {
             std::printf("PostgreSQL error %s from purgedyn_cursor fetch\n", r.state);
-            return StepResult::exit_with(1);
+            stop_run(1);
+            return;
         }
-        const StepResult result = purge_one(run, row);
-        if (result.stop) {
-            return result;
-        }
+        purge_one(run, row);
         if (run_stop_requested()) {
-            return StepResult::exit_with(1);
+            return;
         }
     }
 
@@ -441,5 +444,11 @@ StepResult purge_tables(RunState& run) {
     if (r.code != 0) {
         std::printf("PostgreSQL error %s closing purgedyn_cursor\n", r.state);
     }
-    return StepResult::proceed();
+}
+
+}  // namespace
+
+void purge_tables(RunState& run) {
+    purge_listed_tables(run);
+    free_location_hsa_table();
 }

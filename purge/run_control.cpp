@@ -22,6 +22,10 @@ extern "C" void on_stop_signal(int signo) {
     esql::interrupt(signo);
 }
 
+extern "C" void on_interrupt_tick(int /*signo*/) {
+    esql::interrupt_tick();
+}
+
 const char* signal_name(int signo) {
     switch (signo) {
         case SIGTERM:
@@ -48,13 +52,20 @@ std::string where_and_why(const esql::Result& cause) {
 }  // namespace
 
 void install_stop_signals() {
+    esql::set_up_interrupt_ticks(SIGALRM);
     struct sigaction action {};
-    action.sa_handler = on_stop_signal;
+    // The handlers do not interrupt each other: each one may be in the middle of a cancel.
     sigemptyset(&action.sa_mask);
+    for (const int signo : {SIGTERM, SIGINT, SIGHUP, SIGALRM}) {
+        sigaddset(&action.sa_mask, signo);
+    }
     action.sa_flags = SA_RESTART;
+    action.sa_handler = on_stop_signal;
     for (const int signo : {SIGTERM, SIGINT, SIGHUP}) {
         sigaction(signo, &action, nullptr);
     }
+    action.sa_handler = on_interrupt_tick;
+    sigaction(SIGALRM, &action, nullptr);
 }
 
 void note_run_pass(const char* pass) {
@@ -64,6 +75,10 @@ void note_run_pass(const char* pass) {
 
 void note_run_item(const char* kind, const char* name) {
     step().item = std::string(kind) + " " + name;
+}
+
+void stop_run(int exit_status) {
+    esql::end_work(exit_status);
 }
 
 bool run_stop_requested() {
@@ -78,6 +93,14 @@ int report_run_stop() {
         case esql::Halt::SessionLost:
             std::printf("trevane: the connection to the database was lost; the run stops%s\n",
                         where_and_why(esql::halt_cause()).c_str());
+            break;
+        case esql::Halt::CannotWrite:
+            std::printf(
+                "trevane: the session is read-only or the server is a standby; the run stops%s\n",
+                where_and_why(esql::halt_cause()).c_str());
+            break;
+        case esql::Halt::Ended:
+            status = esql::ended_with();
             break;
         case esql::Halt::NoSessionCursors:
             std::printf(

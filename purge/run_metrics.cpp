@@ -26,31 +26,48 @@ std::string seconds_text(double seconds) {
     return text;
 }
 
-// Appends one gauge family: its HELP and TYPE lines and the samples given as (labels, value).
-void family(std::string& out, const char* name, const char* help,
-            const std::vector<std::pair<std::string, std::string>>& samples) {
+// The samples of one family: their labels after the database label (such as table="height"),
+// and their values.
+using Samples = std::vector<std::pair<std::string, std::string>>;
+
+// Appends one gauge family: its HELP and TYPE lines and its samples, each labelled with the
+// database first (`database` is the label itself, database="...").
+void family(std::string& out, const std::string& database, const char* name, const char* help,
+            const Samples& samples) {
     if (samples.empty()) {
         return;
     }
     out.append("# HELP ").append(name).append(" ").append(help).append("\n");
     out.append("# TYPE ").append(name).append(" gauge\n");
     for (const auto& [labels, value] : samples) {
-        out.append(name).append(labels).append(" ").append(value).append("\n");
+        out.append(name).append("{").append(database);
+        if (!labels.empty()) {
+            out.append(",").append(labels);
+        }
+        out.append("} ").append(value).append("\n");
     }
 }
 
-void gauge(std::string& out, const char* name, const char* help, const std::string& value) {
-    family(out, name, help, {{"", value}});
+void gauge(std::string& out, const std::string& database, const char* name, const char* help,
+           const std::string& value) {
+    family(out, database, name, help, {{"", value}});
 }
 
-void gauge(std::string& out, const char* name, const char* help, long value) {
-    gauge(out, name, help, std::to_string(value));
+void gauge(std::string& out, const std::string& database, const char* name, const char* help,
+           long value) {
+    gauge(out, database, name, help, std::to_string(value));
 }
 
-// The last success time in an existing metrics file; 0 when there is none or it is unreadable.
-double previous_success(const std::string& path) {
+// The database label of a run: database="<name>", escaped.
+std::string database_label(std::string_view database) {
+    return "database=\"" + escape_label_value(database) + "\"";
+}
+
+// The last success time of `database` in an existing metrics file; 0 when there is none (also
+// when the file is another database's, or of a version without the label) or it is unreadable.
+double previous_success(const std::string& path, std::string_view database) {
     std::ifstream in(path);
-    const std::string prefix = std::string(kLastSuccess) + " ";
+    const std::string prefix = std::string(kLastSuccess) + "{" + database_label(database) + "} ";
     for (std::string line; std::getline(in, line);) {
         if (line.rfind(prefix, 0) != 0) {
             continue;
@@ -67,65 +84,66 @@ double previous_success(const std::string& path) {
 
 std::string metrics_text(const RunEnd& end, const RunFigures& f, double last_success) {
     std::string out;
-    gauge(out, "trevane_last_run_start_timestamp_seconds", "When the last run started.",
+    const std::string database = database_label(end.database);
+    gauge(out, database, "trevane_last_run_start_timestamp_seconds", "When the last run started.",
           seconds_text(end.start_seconds));
-    gauge(out, "trevane_last_run_duration_seconds", "How long the last run took.",
+    gauge(out, database, "trevane_last_run_duration_seconds", "How long the last run took.",
           seconds_text(end.end_seconds - end.start_seconds));
-    gauge(out, "trevane_last_run_exit_status",
+    gauge(out, database, "trevane_last_run_exit_status",
           "Exit status of the last run: 0 it got through, 1 it stopped early, 128 + N a signal N "
           "stopped it.",
           end.exit_status);
-    gauge(out, "trevane_last_run_preview",
+    gauge(out, database, "trevane_last_run_preview",
           "1 when the last run was a preview that only counted what it would remove.",
           end.preview ? 1 : 0);
-    gauge(out, kLastSuccess,
+    gauge(out, database, kLastSuccess,
           "When the last run that exited 0 ended; 0 when none has since this file was first "
           "written.",
           seconds_text(last_success));
 
-    std::vector<std::pair<std::string, std::string>> tables;
+    Samples tables;
     for (const auto& [table, rows] : f.table_rows) {
-        tables.emplace_back("{table=\"" + escape_label_value(table) + "\"}", std::to_string(rows));
+        tables.emplace_back("table=\"" + escape_label_value(table) + "\"", std::to_string(rows));
     }
-    family(out, "trevane_last_run_rows_deleted",
+    family(out, database, "trevane_last_run_rows_deleted",
            "Rows the time-based purge deleted from the table in the last run (a preview: would "
            "delete).",
            tables);
-    gauge(out, "trevane_last_run_total_rows_deleted",
+    gauge(out, database, "trevane_last_run_total_rows_deleted",
           "Rows the time-based purge deleted from all tables in the last run (a preview: would "
           "delete).",
           end.rows_deleted);
-    gauge(out, "trevane_last_run_tables_processed",
+    gauge(out, database, "trevane_last_run_tables_processed",
           "Tables listed in PurgeDynData that the last run processed.", end.tables_processed);
-    gauge(out, "trevane_last_run_tables_failed", "Tables whose delete failed in the last run.",
-          static_cast<long>(f.failed_tables.size()));
-    gauge(out, "trevane_last_run_grid_files_removed",
+    gauge(out, database, "trevane_last_run_tables_failed",
+          "Tables whose delete failed in the last run.", static_cast<long>(f.failed_tables.size()));
+    gauge(out, database, "trevane_last_run_grid_files_removed",
           "Radar grid files the last run removed (a preview: would remove).", f.grid_files_removed);
-    gauge(out, "trevane_last_run_grid_files_not_removed",
+    gauge(out, database, "trevane_last_run_grid_files_not_removed",
           "Radar grid files the last run could not remove or left alone.",
           f.grid_files_not_removed);
-    gauge(out, "trevane_last_run_text_product_versions_deleted",
+    gauge(out, database, "trevane_last_run_text_product_versions_deleted",
           "Text product versions the last run deleted (a preview: would delete).",
           f.product_versions_deleted);
-    gauge(out, "trevane_last_run_event_combinations_processed",
+    gauge(out, database, "trevane_last_run_event_combinations_processed",
           "VTECevent geoid/office/phenomenon/significance combinations the last run processed.",
           f.event_combinations);
-    gauge(out, "trevane_last_run_failures", "Statements that failed in the last run.",
+    gauge(out, database, "trevane_last_run_failures", "Statements that failed in the last run.",
           end.failures);
-    gauge(out, "trevane_last_run_retention_fallback",
+    gauge(out, database, "trevane_last_run_retention_fallback",
           "1 when the last run was asked for backup retention but could not read the office's "
           "hsa, so every table kept rows for num_hours_host.",
           end.retention_fallback ? 1 : 0);
 
     // Every pass has its sample, so that an alert sees 0 rather than nothing.
-    std::vector<std::pair<std::string, std::string>> left_alone;
+    Samples left_alone;
     for (const char* pass : {"tables", "products", "events", "grid_files"}) {
         const auto found = f.keys_left_alone.find(pass);
         left_alone.emplace_back(
-            std::string("{pass=\"") + pass + "\"}",
+            std::string("pass=\"") + pass + "\"",
             std::to_string(found == f.keys_left_alone.end() ? 0 : found->second));
     }
-    family(out, "trevane_last_run_keys_left_alone",
+    family(out, database, "trevane_last_run_keys_left_alone",
            "Keys (tables, products, event combinations, grid files) the last run left alone "
            "because a value they depend on could not be read or did not fit.",
            left_alone);
@@ -223,7 +241,8 @@ std::string escape_label_value(std::string_view value) {
 }
 
 void write_run_metrics(const std::string& path, const RunEnd& end, const RunFigures& figures) {
-    const double last_success = end.exit_status == 0 ? end.end_seconds : previous_success(path);
+    const double last_success =
+        end.exit_status == 0 ? end.end_seconds : previous_success(path, end.database);
     const int error = replace_file(path, metrics_text(end, figures, last_success));
     if (error != 0) {
         std::printf("Could not write the metrics file %s: %s\n", path.c_str(),

@@ -49,6 +49,7 @@ struct RunEnd {
     long tables_processed = 0;
     long failures = 0;                // statements that failed
     bool retention_fallback = false;  // backup retention asked for, office hsa unreadable
+    std::string database;             // the database of the run: the first label of every series
 };
 
 // Seconds since the epoch, with the fraction.
@@ -58,7 +59,8 @@ double epoch_seconds_now();
 std::string escape_label_value(std::string_view value);
 
 // Writes the metrics file of the run to `path`: a temporary file in the same directory, mode
-// 0644, renamed over the old file. A run that did not exit 0 carries the last success time over
-// from the file it replaces (0 when that file has none). When the file cannot be written, says
-// so in one line on standard output.
+// 0644, renamed over the old file. Every series carries database="<end.database>" as its first
+// label. A run that did not exit 0 carries the last success time over from the file it replaces
+// when that file holds one of the same database (0 otherwise). When the file cannot be written,
+// says so in one line on standard output.
 void write_run_metrics(const std::string& path, const RunEnd& end, const RunFigures& figures);

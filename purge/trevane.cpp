@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <limits>
+#include <string>
 
 #include "DbmsAccess.h"
 #include "Esql.h"
@@ -85,6 +87,48 @@ void decide_retention(RunState& run) {
 
 namespace {
 
+// The end time and the elapsed time; a clock that cannot be formatted ends the run.
+void report_end_time(RunState& run) {
+    const std::time_t end_seconds = std::time(nullptr);
+    char time_text[30];
+    if (!format_time(end_seconds, time_text)) {
+        stop_run(1);
+        return;
+    }
+    std::printf("\nend time = %s\n", time_text);
+    run.elapsed_seconds = static_cast<int>(end_seconds - run.start_seconds);
+    const float elapsed_minutes = static_cast<float>(run.elapsed_seconds / 60.0);
+    std::printf("Elapsed Time = %d sec\n", run.elapsed_seconds);
+    std::printf("             = %6.2f min\n", static_cast<double>(elapsed_minutes));
+}
+
+// The PerfLog row of the run; a preview writes none.
+void log_run(RunState& run) {
+    if (run.preview) {
+        return;
+    }
+    const auto elapsed = static_cast<float>(run.elapsed_seconds);
+    // The log row's count is 32 bits wide: a larger total is recorded as its largest value.
+    const int logged =
+        static_cast<int>(std::min<std::int64_t>(run.rows_deleted, std::numeric_limits<int>::max()));
+    wr2perflog(run.process, &run.start_time, &logged, &elapsed);
+}
+
+// The steps of a run once the session is open, in their order. A step that must end the run
+// says so through run_control (a signal or the session may, too); the driver looks after each.
+struct Pass {
+    const char* name;  // for the line that reports a stop
+    void (*run)(RunState&);
+};
+constexpr Pass kPasses[] = {
+    {"retention decision", decide_retention},
+    {"time-based purge", purge_tables},
+    {"text product purge", purge_text_products},
+    {"event purge", purge_events},
+    {"end of run", report_end_time},
+    {"PerfLog entry", log_run},
+};
+
 // One purge from the banner to the PerfLog row; returns the process's exit status.
 int run_purge(RunState& run) {
     run.start_seconds = std::time(nullptr);
@@ -100,6 +144,9 @@ int run_purge(RunState& run) {
     char db_name[512] = "";
     read_token("db_name", db_name);
     std::printf("database name = %s\n", db_name);
+    // The runtime opens the database PG_DBPATH names, when it is set, instead of db_name.
+    const char* dbpath = std::getenv("PG_DBPATH");
+    run.database = dbpath != nullptr ? dbpath : db_name;
 
     // From here on every end of the run writes the metrics file, when one is named.
     char metrics_file[512] = "";
@@ -116,16 +163,21 @@ int run_purge(RunState& run) {
     const SessionTokens tokens = read_session_tokens();
     prepare_connection_environment(run.preview, tokens);
     const int open_status = OpenDbms(db_name);
+    // A signal during the connect cuts it short: the signal is what ended the run.
+    if (run_stop_requested()) {
+        return report_run_stop();
+    }
     if (open_status != 0) {
         const std::string rejected = rejected_token_line(tokens);
         if (!rejected.empty()) {
             std::printf("%s\n", rejected.c_str());
         }
         std::printf("PostgreSQL error %d attempting to open database\n", open_status);
+        const std::string& reason = esql::connect_failure_reason();
+        if (!reason.empty()) {
+            std::printf("The client library says: %s\n", reason.c_str());
+        }
         return 1;
-    }
-    if (run_stop_requested()) {
-        return report_run_stop();
     }
     // Nothing is deleted where the session cannot write: the run stops before any pass and
     // before any file is touched. A preview only reads, so it runs there.
@@ -144,56 +196,10 @@ int run_purge(RunState& run) {
         std::printf("Preview on a hot standby: reading only.\n");
     }
 
-    note_run_pass("retention decision");
-    decide_retention(run);
-    if (run_stop_requested()) {
-        return report_run_stop();
-    }
-
-    note_run_pass("time-based purge");
-    const StepResult purged = purge_tables(run);
-    free_location_hsa_table();
-    if (run_stop_requested()) {
-        return report_run_stop();
-    }
-    if (purged.stop) {
+    for (const Pass& pass : kPasses) {
+        note_run_pass(pass.name);
+        pass.run(run);
         std::fflush(nullptr);
-        return purged.exit_status;
-    }
-
-    note_run_pass("text product purge");
-    purge_text_products(run);
-    std::fflush(nullptr);
-    if (run_stop_requested()) {
-        return report_run_stop();
-    }
-    note_run_pass("event purge");
-    purge_events(run);
-    std::fflush(nullptr);
-    if (run_stop_requested()) {
-        return report_run_stop();
-    }
-
-    const std::time_t end_seconds = std::time(nullptr);
-    if (!format_time(end_seconds, time_text)) {
-        return 1;
-    }
-    std::printf("\nend time = %s\n", time_text);
-    const int elapsed_seconds = static_cast<int>(end_seconds - run.start_seconds);
-    const float elapsed_minutes = static_cast<float>(elapsed_seconds / 60.0);
-    std::printf("Elapsed Time = %d sec\n", elapsed_seconds);
-    std::printf("             = %6.2f min\n", static_cast<double>(elapsed_minutes));
-
-    if (run_stop_requested()) {
-        return report_run_stop();
-    }
-    if (!run.preview) {
-        note_run_pass("PerfLog entry");
-        const auto elapsed = static_cast<float>(elapsed_seconds);
-        // The log row's count is 32 bits wide: a larger total is recorded as its largest value.
-        const int logged = static_cast<int>(
-            std::min<std::int64_t>(run.rows_deleted, std::numeric_limits<int>::max()));
-        wr2perflog(run.process, &run.start_time, &logged, &elapsed);
         if (run_stop_requested()) {
             return report_run_stop();
         }
@@ -218,11 +224,11 @@ int trevane_run() {
         CloseDbms();  // says goodbye to a server still there; sends no statement
     }
     if (!run.metrics_file.empty()) {
-        write_run_metrics(
-            run.metrics_file,
-            {start, epoch_seconds_now(), status, run.preview, run.rows_deleted,
-             run.tables_processed, esql::failed_statement_count(), run.retention_fallback},
-            run.figures);
+        write_run_metrics(run.metrics_file,
+                          {start, epoch_seconds_now(), status, run.preview, run.rows_deleted,
+                           run.tables_processed, esql::failed_statement_count(),
+                           run.retention_fallback, run.database},
+                          run.figures);
     }
     std::fflush(nullptr);
     return status;

@@ -17,7 +17,9 @@ struct RunState {
     char office_hsa[6] = "";        // hsa of the Admin row, read when backup_retention is set
     int tables_processed = 0;       // PurgeDynData rows fetched
     std::int64_t rows_deleted = 0;  // rows deleted by the time-based purge, all tables
+    int elapsed_seconds = 0;        // from the start to the end time, for PerfLog
     std::string metrics_file;       // token trevane_metrics_file: written at the end when set
+    std::string database;           // the database the run opens: PG_DBPATH, else db_name
     // Backup retention was asked for, but the office hsa could not be read: Admin is empty
     // (num_hours_host for every row) or could not be read (office_hsa_unread).
     bool retention_fallback = false;
@@ -30,14 +32,6 @@ struct RunState {
     RunFigures figures;  // what the passes did, for the metrics file
 };
 
-// How a step of the run ended: go on, or stop the run with an exit status.
-struct StepResult {
-    bool stop = false;
-    int exit_status = 0;
-    static StepResult proceed() { return {}; }
-    static StepResult exit_with(int status) { return {true, status}; }
-};
-
 // Runs one purge from start to end and returns the process's exit status.
 int trevane_run();
 
@@ -46,8 +40,8 @@ int trevane_run();
 void decide_retention(RunState& run);
 
 // Deletes, table by table, the rows older than the retention recorded in PurgeDynData and
-// prints the report. Stops the run on the failures that end it.
-StepResult purge_tables(RunState& run);
+// prints the report. Stops the run (stop_run()) on the failures that end it.
+void purge_tables(RunState& run);
 
 // Cleans a name in place: keeps only graphic characters, lower-cased.
 void lower_trim(char* text);

@@ -3,6 +3,7 @@
 
 #include "Esql.h"
 
+#include <cstdio>
 #include <string>
 
 #include "DbTest.h"
@@ -31,9 +32,75 @@ TEST(NumberPlaceholders, OnlyPlacesOutsideLiteralsIdentifiersAndComments) {
     }
 }
 
+// What a failed statement says about the session. A write refused as read-only halts it only
+// where the server does not say whether it is a standby (before PostgreSQL 14): where it does,
+// the run has asked before any write, and the refusal is a failure like any other.
+TEST(HaltAfter, TellsALostSessionFromOneThatCannotWrite) {
+    struct Case {
+        long code;
+        const char* state;
+        bool standby_reported;
+        esql::Halt halt;
+    } const cases[] = {
+        {-220, "08003", true, esql::Halt::SessionLost},
+        {-400, "08006", true, esql::Halt::SessionLost},
+        {-400, "57P01", true, esql::Halt::SessionLost},
+        {-400, "25006", false, esql::Halt::CannotWrite},
+        {-400, "25006", true, esql::Halt::None},
+        {-400, "55P03", false, esql::Halt::None},
+        {100, "02000", false, esql::Halt::None},
+    };
+    for (const Case& c : cases) {
+        esql::Result r;
+        r.code = c.code;
+        std::snprintf(r.state, sizeof r.state, "%s", c.state);
+        EXPECT_EQ(esql::detail::halt_after(r, c.standby_reported), c.halt)
+            << c.state << " " << c.standby_reported;
+    }
+}
+
+// The client library's reason, taken from the runtime's log of a failed connect as it writes it.
+TEST(ClientLibraryReason, FirstLineWithoutTheServerPrefixOrTheSeverity) {
+    const std::string open =
+        "[41]: ECPGconnect: opening database hd on <DEFAULT> port <DEFAULT>  \n";
+    const std::string raised =
+        "[41]: ecpg_finish: connection hd closed\n[41]: raising sqlcode -402 on line 3: could not "
+        "connect to database \"hd\" on line 3\n";
+    struct Case {
+        std::string said;  // what the runtime logs after "ECPGconnect: "
+        const char* reason;
+    } const cases[] = {
+        {"connection to server at \"db\" (10.0.0.5), port 5432 failed: SSL error: certificate "
+         "verify failed\n",
+         "SSL error: certificate verify failed"},
+        {"connection to server at \"127.0.0.1\", port 6432 failed: FATAL:  password "
+         "authentication failed for user \"purge\"\n",
+         "password authentication failed for user \"purge\""},
+        {"connection to server at \"127.0.0.1\", port 6432 failed: ERROR:  unsupported startup "
+         "parameter: options\n",
+         "unsupported startup parameter: options"},
+        {"connection to server on socket \"/tmp/.s.PGSQL.5432\" failed: No such file or "
+         "directory\n\tIs the server running locally and accepting connections on that "
+         "socket?\n",
+         "No such file or directory"},
+        {"connection to server at \"localhost\" (::1), port 1 failed: Connection refused\n\tIs "
+         "the server running on that host and accepting TCP/IP connections?\nconnection to "
+         "server at \"localhost\" (127.0.0.1), port 1 failed: timeout expired\n",
+         "Connection refused"},
+        {"could not translate host name \"db.invalid\" to address: Name or service not known\n",
+         "could not translate host name \"db.invalid\" to address: Name or service not known"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(
+            esql::detail::client_library_reason(open + "[41]: ECPGconnect: " + c.said + raised),
+            c.reason);
+    }
+    EXPECT_EQ(esql::detail::client_library_reason(open + raised), "");
+}
+
 TEST_F(EsqlTest, PreparingSendsNothingAndAFaultyStatementShowsWhenItRuns) {
     // The text is recorded as it is: no server would accept it.
-    const esql::Result prepared = esql::prepare("t_faulty", "SELECT FROM WHERE");
+    const esql::Result prepared = esql::prepare_on_client("t_faulty", "SELECT FROM WHERE");
     EXPECT_EQ(prepared.code, 0);
     EXPECT_STREQ(prepared.state, "00000");
 
@@ -48,7 +115,7 @@ TEST_F(EsqlTest, PreparingSendsNothingAndAFaultyStatementShowsWhenItRuns) {
     // Preparing the name again replaces the text; host variables go with it as one statement.
     int n = 20;
     int doubled = 0;
-    ASSERT_EQ(esql::prepare("t_faulty", "SELECT ? * 2").code, 0);
+    ASSERT_EQ(esql::prepare_on_client("t_faulty", "SELECT ? * 2").code, 0);
     const esql::Result again = esql::execute("t_faulty", esql::vars(n), esql::vars(doubled));
     EXPECT_EQ(again.code, 0);
     EXPECT_EQ(again.rows, 1);
@@ -63,7 +130,7 @@ TEST_F(EsqlTest, PreparingSendsNothingAndAFaultyStatementShowsWhenItRuns) {
 
 TEST_F(EsqlTest, ACursorLeftOnAnEarlyReturnIsClosed) {
     db().sql("INSERT INTO Admin (hsa) VALUES ('ABC'), ('DEF')");
-    ASSERT_EQ(esql::prepare("t_admin", "SELECT hsa FROM Admin ORDER BY hsa").code, 0);
+    ASSERT_EQ(esql::prepare_on_client("t_admin", "SELECT hsa FROM Admin ORDER BY hsa").code, 0);
     char hsa[6] = "";
     const auto first_row = [&] {
         esql::Cursor cursor("declare t_cur  cursor with hold for ?");

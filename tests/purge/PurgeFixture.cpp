@@ -53,13 +53,25 @@ std::string observations(const std::string& table, int span_hours, int step_hour
            std::to_string(step_hours) + ") AS k;";
 }
 
-std::map<std::string, double> read_metrics(const std::string& path) {
+std::map<std::string, double> read_metrics(const std::string& path, const std::string& database) {
+    const std::string label = "database=\"" + database + "\"";
     std::map<std::string, double> samples;
     for (const std::string& line : lines(testsupport::readFile(path))) {
         const auto space = line.rfind(' ');
-        if (!line.empty() && line[0] != '#' && space != std::string::npos) {
-            samples[line.substr(0, space)] = std::stod(line.substr(space + 1));
+        if (line.empty() || line[0] == '#' || space == std::string::npos) {
+            continue;
         }
+        std::string series = line.substr(0, space);
+        const auto brace = series.find('{');
+        if (brace != std::string::npos && series.compare(brace + 1, label.size(), label) == 0) {
+            const std::string rest = series.substr(brace + 1 + label.size());
+            if (rest == "}") {
+                series.erase(brace);
+            } else if (rest[0] == ',') {
+                series.erase(brace + 1, label.size() + 1);
+            }
+        }
+        samples[series] = std::stod(line.substr(space + 1));
     }
     return samples;
 }

@@ -35,8 +35,10 @@ ReportLine report_line(const std::string& out, const std::string& table);
 std::string observations(const std::string& table, int span_hours, int step_hours = 1,
                          const std::string& lids = "'AAAM1','BBBM1'");
 
-// The samples of a metrics file by series, "name" or "name{labels}", as written.
-std::map<std::string, double> read_metrics(const std::string& path);
+// The samples of a metrics file by series, "name" or "name{labels}", as written but for the
+// first label database="<database>", which is dropped ("name{database="d",table="t"}" is found as
+// "name{table="t"}"). A series without that label is found under its full name.
+std::map<std::string, double> read_metrics(const std::string& path, const std::string& database);
 
 // What promtool (found on PATH) says against a metrics file; empty when the file passes.
 std::string promtool_problems(const std::string& path);

@@ -50,8 +50,9 @@ TEST(TrevaneStart, UnknownDatabaseIsReportedOnStandardError) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Unable to open database no_such_database - (-402)\n");
     const auto out = lines(r.out);
-    ASSERT_FALSE(out.empty());
-    EXPECT_EQ(out.back(), "PostgreSQL error 2 attempting to open database");
+    ASSERT_GE(out.size(), 2u);
+    EXPECT_EQ(out[out.size() - 2], "PostgreSQL error 2 attempting to open database");
+    EXPECT_EQ(out.back(), "The client library says: database \"no_such_database\" does not exist");
 }
 
 TEST_F(PurgeTest, RunOverAnEmptyDatabaseEndsNormallyAndLogsItself) {
@@ -195,24 +196,31 @@ TEST_F(PurgeTest, AnyArgumentAnswersWithoutPurging) {
     EXPECT_EQ(db.count("SELECT count(*) FROM height"), 2);
 }
 
-// The metrics file: a run that stops early still writes it and keeps the last success time; a
-// file that cannot be written is one line of the report and changes no exit status.
+// The metrics file: a run that stops early still writes it and keeps the last success time of
+// its database, never another database's; a file that cannot be written is one line of the
+// report and changes no exit status.
 TEST_F(PurgeTest, AFailedRunKeepsTheLastSuccessTimeInTheMetricsFile) {
     const std::string file = (dir.path() / "trevane.prom").string();
     auto r = run({{"trevane_metrics_file", file}});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
-    const auto succeeded = purgetest::read_metrics(file);
+    const auto succeeded = purgetest::read_metrics(file, db.name());
     EXPECT_EQ(std::filesystem::status(file).permissions(), std::filesystem::perms(0644));
     EXPECT_GT(succeeded.at("trevane_last_success_timestamp_seconds"),
               succeeded.at("trevane_last_run_start_timestamp_seconds"));
 
-    r = run({{"trevane_metrics_file", file}, {"db_name", "no_such_database"}});
+    r = run({{"trevane_metrics_file", file}, {"PGHOST", "/nonexistent"}});
     ASSERT_EQ(r.status, 1) << r.out;
     EXPECT_EQ(purgetest::promtool_problems(file), "");
-    const auto failed = purgetest::read_metrics(file);
+    const auto failed = purgetest::read_metrics(file, db.name());
     EXPECT_EQ(failed.at("trevane_last_run_exit_status"), 1);
     EXPECT_EQ(failed.at("trevane_last_success_timestamp_seconds"),
               succeeded.at("trevane_last_success_timestamp_seconds"));
+
+    r = run({{"trevane_metrics_file", file}, {"db_name", "no_such_database"}});
+    ASSERT_EQ(r.status, 1) << r.out;
+    EXPECT_EQ(purgetest::read_metrics(file, "no_such_database")
+                  .at("trevane_last_success_timestamp_seconds"),
+              0);
 }
 
 TEST_F(PurgeTest, AMetricsFileThatCannotBeWrittenIsReportedAndLeavesNoTemporaryFile) {

@@ -31,7 +31,13 @@ TEST_F(EventPurgeTest, OldEventsGoButTheLatestOfEachCombinationStays) {
            event("RIZ001", "KBOX", "FL", "A", "P1", "50") +  // latest of its combination
            event("RIZ001", "KBOX", "FL", "A", "P2", "50") +  // shares the latest time: stays
            event("RIZ001", "KBOX", "FL", "A", "P3", "60") +  // goes
-           event("RIZ001", "KBOX", "FL", "A", "P4", "70"));  // goes
+           event("RIZ001", "KBOX", "FL", "A", "P4", "70") +  // goes
+           // Two more combinations with rows at RIZ001's latest time, which the latest-time
+           // lookup of each of the three finds first or after: each keeps exactly its latest rows.
+           event("RIZ002", "KBOX", "FL", "A", "P1", "50") +  // its latest: stays
+           event("RIZ002", "KBOX", "FL", "A", "P2", "55") +  // goes
+           event("RIZ003", "KBOX", "FL", "A", "P1", "50") +  // not its latest: goes
+           event("RIZ003", "KBOX", "FL", "A", "P2", "1"));   // stays
     // A latest time with a fraction of a second keeps its row too.
     db.sql(
         "INSERT INTO VTECevent (geoid, product_id, producttime, office_id, phenom, signif) "
@@ -40,9 +46,9 @@ TEST_F(EventPurgeTest, OldEventsGoButTheLatestOfEachCombinationStays) {
     const auto r = run();
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(db.sql("SELECT geoid, product_id FROM VTECevent ORDER BY 1, 2"),
-              "MAZ005|P1\nMAZ005|P3\nNHZ011|F1\nRIZ001|P1\nRIZ001|P2");
+              "MAZ005|P1\nMAZ005|P3\nNHZ011|F1\nRIZ001|P1\nRIZ001|P2\nRIZ002|P1\nRIZ003|P2");
     const auto out = lines(r.out);
-    EXPECT_GE(find_line(out, "  purging info for 3 unique event types"), 0) << r.out;
+    EXPECT_GE(find_line(out, "  purging info for 5 unique event types"), 0) << r.out;
     EXPECT_GE(find_line(out, " For NHZ011:KBOX:FA:Y: last producttime= 2020-01-01 10:00:00.25"), 0)
         << r.out;
     EXPECT_GE(find_line(out, "End purge of VTECevent table at   "), 0);

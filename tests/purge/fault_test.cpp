@@ -16,6 +16,7 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "PurgeFixture.h"
@@ -292,12 +293,15 @@ TEST_F(FaultTest, ConnectionLostInTheMiddleOfThePurge) {
 }
 
 // Nothing listens where the client library is sent: the open fails, is reported on both
-// streams, and the run ends with status 1 before touching anything.
+// streams with the client library's reason, and the run ends with status 1 before touching
+// anything.
 TEST(TrevaneFaults, ConnectionRefusedAtStart) {
     testsupport::TempDir empty;
-    for (const auto& [host, port] :
-         {std::pair<std::string, std::string>{empty.path().string(), "5432"},
-          std::pair<std::string, std::string>{"127.0.0.1", "1"}}) {
+    for (const auto& [host, port, reason] :
+         {std::tuple<std::string, std::string, std::string>{empty.path().string(), "5432",
+                                                            "No such file or directory"},
+          std::tuple<std::string, std::string, std::string>{"127.0.0.1", "1",
+                                                            "Connection refused"}}) {
         const RunResult r = testsupport::runProgram(testsupport::builtProgram("trevane"), {},
                                                     {{"db_name", "hd_ob_box"},
                                                      {"PGHOST", host},
@@ -311,8 +315,9 @@ TEST(TrevaneFaults, ConnectionRefusedAtStart) {
         expect_own_exit(r);
         EXPECT_EQ(r.status, 1) << host;
         const auto out = lines(r.out);
-        ASSERT_FALSE(out.empty());
-        EXPECT_EQ(out.back(), "PostgreSQL error 2 attempting to open database") << host;
+        ASSERT_GE(out.size(), 2u);
+        EXPECT_EQ(out[out.size() - 2], "PostgreSQL error 2 attempting to open database") << host;
+        EXPECT_EQ(out.back(), "The client library says: " + reason) << host;
         EXPECT_NE(r.err.find("Unable to open database hd_ob_box - (-402)\n"), std::string::npos)
             << host << "\n"
             << r.err;
@@ -418,13 +423,14 @@ namespace {
 
 // How a case of the fault matrix disturbs the run.
 enum class Fault {
-    None,          // only what the case's setting does
-    LockHeld,      // another session holds precip in ACCESS EXCLUSIVE mode, and so below:
-    RelayKilled,   // trevane connects through a TCP relay, killed while the delete waits
-    Restart,       // the server restarts (fast) while the delete waits
-    Sigterm,       // trevane gets SIGTERM while the delete waits
-    Standby,       // trevane connects to a hot standby of the cluster
-    SilentServer,  // trevane connects to a listener that never answers
+    None,              // only what the case's setting does
+    LockHeld,          // another session holds precip in ACCESS EXCLUSIVE mode, and so below:
+    RelayKilled,       // trevane connects through a TCP relay, killed while the delete waits
+    Restart,           // the server restarts (fast) while the delete waits
+    Sigterm,           // trevane gets SIGTERM while the delete waits
+    SigtermAtConnect,  // trevane gets SIGTERM while it connects to a listener that never answers
+    Standby,           // trevane connects to a hot standby of the cluster
+    SilentServer,      // trevane connects to a listener that never answers
 };
 
 struct FaultCase {
@@ -437,8 +443,8 @@ struct FaultCase {
     std::string outcome;
 };
 
-std::string metrics_summary(const std::string& file) {
-    const auto m = purgetest::read_metrics(file);
+std::string metrics_summary(const std::string& file, const std::string& database) {
+    const auto m = purgetest::read_metrics(file, database);
     const auto at = [&m](const char* name) {
         const auto found = m.find(name);
         return found == m.end() ? std::string("none") : std::to_string(std::lround(found->second));
@@ -455,9 +461,10 @@ std::string metrics_summary(const std::string& file) {
 
 // Every way the database, the network or the operator can interrupt a run, over real
 // components: a hot standby, a read-only session, a relay that dies, a server restart, a signal, a
-// lock held by another session, a server that never answers. Each run stops (or goes on) as the
-// case says, with its one line, its metrics, the rows and grid files it leaves, and nothing
-// committed behind its back once the lock is released.
+// lock held by another session, a server that never answers, a signal while connecting, a
+// database that takes no connections. Each run stops (or goes on) as the case says, with its one
+// line, its metrics, the rows and grid files it leaves, and nothing committed behind its back once
+// the lock is released.
 TEST(TrevaneFaults, FaultMatrix) {
     const std::string lost =
         "trevane: the connection to the database was lost; the run stops (time-based purge, "
@@ -496,8 +503,14 @@ TEST(TrevaneFaults, FaultMatrix) {
          "\"lock_timeout\": \"abc\"",
          "1 inside | exit=1 failures=0 fallback=0 success=0" + untouched},
         {"a server that never answers", Fault::SilentServer, "",
-         "PostgreSQL error 2 attempting to open database",
+         "The client library says: timeout expired",
          "1 last | exit=1 failures=0 fallback=0 success=0" + untouched},
+        {"a database the server refuses", Fault::None, "db_name=template0",
+         "The client library says: database \"template0\" is not currently accepting connections",
+         "1 last | exit=1 failures=0 fallback=0 success=0" + untouched},
+        {"SIGTERM while connecting to a server that never answers", Fault::SigtermAtConnect, "",
+         "trevane: SIGTERM received; the run stops",
+         "143 last | exit=143 failures=0 fallback=0 success=0" + untouched},
         {"backup retention without an Admin row", Fault::None, "trevane_backup_retention_use=ON",
          "Error attempting to read hsa field from Admin table -- All deletes will be based on "
          "num_hours_host values",
@@ -560,11 +573,11 @@ TEST(TrevaneFaults, FaultMatrix) {
             for (const auto& [k, v] : standby->env()) env[k] = v;
         }
         std::unique_ptr<testsupport::Child> relay;
-        if (c.fault == Fault::RelayKilled || c.fault == Fault::SilentServer) {
+        const bool silent = c.fault == Fault::SilentServer || c.fault == Fault::SigtermAtConnect;
+        if (c.fault == Fault::RelayKilled || silent) {
             relay = std::make_unique<testsupport::Child>(
                 TCP_RELAY_PROGRAM,
-                std::vector<std::string>{c.fault == Fault::SilentServer ? "--silent"
-                                                                        : cluster.socket()});
+                std::vector<std::string>{silent ? "--silent" : cluster.socket()});
             for (int i = 0; i < 400 && relay->out().empty(); ++i) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
@@ -593,7 +606,17 @@ TEST(TrevaneFaults, FaultMatrix) {
         }
 
         const auto started = std::chrono::steady_clock::now();
+        auto signalled = started;
         testsupport::Child trevane(testsupport::builtProgram("trevane"), {}, env);
+        if (c.fault == Fault::SigtermAtConnect) {
+            // The listener has taken the connection, and trevane waits for its answer.
+            for (int i = 0; i < 1000 && relay->out().find("accepted") == std::string::npos; ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            signalled = std::chrono::steady_clock::now();
+            trevane.signal(SIGTERM);
+        }
         if (c.fault == Fault::RelayKilled || c.fault == Fault::Restart ||
             c.fault == Fault::Sigterm) {
             // The session is named trevane, and its delete from precip waits for the lock.
@@ -607,13 +630,14 @@ TEST(TrevaneFaults, FaultMatrix) {
             } else if (c.fault == Fault::Restart) {
                 cluster.restart();
             } else {
+                signalled = std::chrono::steady_clock::now();
                 trevane.signal(SIGTERM);
             }
         }
         const RunResult r = trevane.wait(120);
-        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
-                                 std::chrono::steady_clock::now() - started)
-                                 .count();
+        const auto ended = std::chrono::steady_clock::now();
+        const auto seconds =
+            std::chrono::duration_cast<std::chrono::seconds>(ended - started).count();
 
         // Once trevane's session is gone from the server, the lock goes: nothing that trevane
         // sent may then still take effect.
@@ -639,12 +663,19 @@ TEST(TrevaneFaults, FaultMatrix) {
             "(SELECT count(*) FROM PerfLog)");
         const auto grid_files =
             std::distance(std::filesystem::directory_iterator(files.path() / "grid"), {});
-        EXPECT_EQ(std::to_string(r.status) + " " + where + " | " + metrics_summary(metrics) +
-                      " | " + left + " | " + std::to_string(grid_files),
+        EXPECT_EQ(std::to_string(r.status) + " " + where + " | " +
+                      metrics_summary(metrics, *env["db_name"]) + " | " + left + " | " +
+                      std::to_string(grid_files),
                   c.outcome)
             << r.out << r.err;
         // A server that never answers is given up after the default 30 s.
         EXPECT_LE(seconds, c.fault == Fault::SilentServer ? 45 : 30);
         EXPECT_GE(seconds, c.fault == Fault::SilentServer ? 29 : 0);
+        // A signal ends the run at once, in a connect as in a statement.
+        if (signalled != started) {
+            EXPECT_LE(
+                std::chrono::duration_cast<std::chrono::milliseconds>(ended - signalled).count(),
+                2000);
+        }
     }
 }

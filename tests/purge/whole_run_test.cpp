@@ -149,7 +149,7 @@ TEST_F(WholeRunTest, APreviewChangesNothingAndCountsWhatTheRunThenDeletes) {
     const auto preview = run(tokens(true));
     ASSERT_EQ(preview.status, 0) << preview.out << preview.err;
     EXPECT_EQ(promtool_problems(metrics_file()), "");
-    const auto previewed = read_metrics(metrics_file());
+    const auto previewed = read_metrics(metrics_file(), db.name());
     EXPECT_EQ(snapshot(db), before);
     EXPECT_EQ(grid_files(), files_before);
     const auto out = lines(preview.out);
@@ -170,7 +170,7 @@ TEST_F(WholeRunTest, APreviewChangesNothingAndCountsWhatTheRunThenDeletes) {
     const auto real = run(tokens(false));
     ASSERT_EQ(real.status, 0) << real.out;
     EXPECT_EQ(promtool_problems(metrics_file()), "");
-    const auto done = read_metrics(metrics_file());
+    const auto done = read_metrics(metrics_file(), db.name());
     for (const std::string& t : kTables) {
         const std::string series = "trevane_last_run_rows_deleted{table=\"" + t + "\"}";
         EXPECT_EQ(report_line(preview.out, t).deleted, report_line(real.out, t).deleted) << t;

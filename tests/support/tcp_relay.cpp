@@ -1,6 +1,7 @@
 // A TCP relay for the tests, listening on 127.0.0.1 only: every connection it accepts is
 // joined to a PostgreSQL Unix socket, so that a test can cut a client's connection by killing
-// the relay. With --silent it accepts connections and never says anything.
+// the relay. With --silent it accepts connections and never says anything to them (it prints
+// "accepted" for each).
 //
 //   tcp_relay SOCKET_PATH | --silent
 //
@@ -72,6 +73,10 @@ int main(int argc, char** argv) {
             if (client >= 0 && (silent || server >= 0)) {
                 fds.push_back(client);
                 fds.push_back(server);
+                if (silent) {
+                    std::printf("accepted\n");
+                    std::fflush(stdout);
+                }
             } else if (client >= 0) {
                 close(client);
             }
