@@ -15,6 +15,7 @@
 #include <memory>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace esql {
 
@@ -29,6 +30,7 @@ struct Session {
     long failed = 0;
     std::string connect_detail;
     std::string connect_reason;
+    std::unordered_set<std::string> close_failed;  // cursors whose close failed: maybe still open
 };
 
 Session& session() {
@@ -370,6 +372,7 @@ Result connect(const char* target, Where where) {
     s.exit_status = 0;
     s.connect_detail.clear();
     s.connect_reason.clear();
+    s.close_failed.clear();
 
     // A stop asked for from here on cuts the connect's sockets (interrupt()).
     note_sockets_before_connect();
@@ -551,9 +554,9 @@ Cursor::~Cursor() {
 
 Result Cursor::declare(const char* text, Where where) {
     Result r = exec(text, none, none, {}, where);
-    // A cursor of this name that this process has not opened: the server session is shared
-    // with others, and what it keeps was left there by someone else.
-    if (!open_ && std::strcmp(r.state, "42P03") == 0) {
+    // A cursor of this name that this process has not opened (nor failed to close): the server
+    // session is shared with others, and what it keeps was left there by someone else.
+    if (!open_ && std::strcmp(r.state, "42P03") == 0 && session().close_failed.count(name_) == 0) {
         halt_with(Halt::NoSessionCursors, r);
     }
     // Declaring it again while it is open fails and leaves it open.
@@ -592,6 +595,11 @@ Result Cursor::close(Where where) {
     const bool was_open = open_;
     open_ = false;
     Result r = exec(close_.c_str(), none, none, {}, where);
+    if (r.failed()) {
+        session().close_failed.insert(name_);
+    } else {
+        session().close_failed.erase(name_);
+    }
     return was_open ? settled_step(std::move(r)) : r;
 }
 

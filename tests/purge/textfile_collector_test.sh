@@ -54,7 +54,7 @@ labelled west "$west" || fail "a series of west without its database label first
 
 # The exporter on a free loopback port: a port already taken ends it at once, and the next one
 # is tried.
-for attempt in 1 2 3 4 5; do
+for _ in 1 2 3 4 5; do
     port=$((20000 + $(od -An -N2 -tu2 /dev/urandom) % 40000))
     "$exporter" --web.listen-address="127.0.0.1:$port" --collector.disable-defaults \
         --collector.textfile --collector.textfile.directory="$work/textfile" \

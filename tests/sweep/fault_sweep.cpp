@@ -7,15 +7,18 @@
 // data and a copy of it. One clean run counts the statements (N) and records what stays. Then for
 // every fault class and every k in 1..N the data is put back from the copy (a few milliseconds,
 // where a new database from a template takes most of a second), a fresh grid directory is laid
-// out, and trevane runs with the fault at statement k (tests/support/fault_inject.cpp). The
-// summary names every guarantee that a run broke, one line each; the exit status is 1 when there
-// is any.
+// out, and trevane runs with the fault at statement k (tests/support/fault_inject.cpp). A run
+// whose connection is cut at statement k is the measure of every other stop at k: what it keeps,
+// they keep, so a statement that the server ran after a stop shows even when the client never
+// saw its answer. The summary names every guarantee that a run broke, one line each; the exit
+// status is 1 when there is any.
 
 #include <libpq-fe.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -324,9 +327,25 @@ std::vector<std::string> passes_of(const std::vector<Event>& log) {
     return passes;
 }
 
-// The guarantees a faulty run broke, one text each.
+// The rows of `want` that `have` lacks, as "table row".
+std::vector<std::string> missing(const Rows& want, const Rows& have) {
+    std::vector<std::string> gone;
+    for (const auto& [table, rows] : want) {
+        const auto found = have.find(table);
+        for (const std::string& row : rows) {
+            if (found == have.end() || found->second.count(row) == 0) {
+                gone.push_back(table + " " + row);
+            }
+        }
+    }
+    return gone;
+}
+
+// The guarantees a faulty run broke, one text each. `stopped_at` holds, when there is one, what a
+// run whose connection was cut just before the stop's first statement not to run keeps: a stop
+// keeps at least that much, or a statement after it took effect on the server.
 std::vector<std::string> broken(const Run& r, const Kind& kind, long k, const Rows& kept,
-                                const std::set<std::string>& grid_files) {
+                                const std::set<std::string>& grid_files, const Rows* stopped_at) {
     std::vector<std::string> why;
     if (r.timed_out) {
         why.push_back("did not end within the bound");
@@ -340,13 +359,8 @@ std::vector<std::string> broken(const Run& r, const Kind& kind, long k, const Ro
             why.push_back(std::string("sanitizer report (") + report + ")");
         }
     }
-    for (const auto& [table, rows] : kept) {
-        const auto& now = r.rows.at(table);
-        for (const std::string& row : rows) {
-            if (now.count(row) == 0) {
-                why.push_back("a row the clean run keeps is gone: " + table + " " + row);
-            }
-        }
+    for (const std::string& row : missing(kept, r.rows)) {
+        why.push_back("a row the clean run keeps is gone: " + row);
     }
     for (const std::string& row : r.rows.at("dparadar")) {
         for (const std::string& f : grid_files) {
@@ -384,6 +398,11 @@ std::vector<std::string> broken(const Run& r, const Kind& kind, long k, const Ro
             why.push_back("the statement after the stop ran to its end");
         } else if (e.type == 'U') {
             why.push_back("file removed after the stop: " + fs::path(e.text).filename().string());
+        }
+    }
+    if (stopped_at != nullptr) {
+        for (const std::string& row : missing(*stopped_at, r.rows)) {
+            why.push_back("a statement after the stop took effect: " + row + " is gone");
         }
     }
     const int expected = kind.stop == Stop::Signal ? 128 + SIGTERM : 1;
@@ -454,8 +473,8 @@ int main(int argc, char** argv) {
                             {"57014", Stop::None},
                             {"25006", reports_standby ? Stop::None : Stop::Session},
                             {"40P01", Stop::None},
-                            {"57P01", Stop::Session},
                             {"cut", Stop::Session},
+                            {"57P01", Stop::Session},
                             {"sigterm", Stop::Signal},
                             {"sigterm-inflight", Stop::Signal}};
     if (!kinds_wanted.empty()) {
@@ -491,12 +510,35 @@ int main(int argc, char** argv) {
 
     std::vector<std::string> lines;
     std::map<std::string, std::map<std::string, int>> failed_runs;  // by kind, then pass
+    // What the runs cut off at statement k keep of the data (the rows they added aside), and
+    // after the last statement what the clean run keeps: the measure of every other stop.
+    std::map<long, Rows> cut_keeps{{n + 1, kept}};
     long runs = 0;
     for (const Kind& kind : kinds) {
         for (long k = 1; k <= n; ++k) {
             const Run r = run_trevane(s, db, &kind, k);
             ++runs;
-            const std::vector<std::string> why = broken(r, kind, k, kept, grid);
+            if (kind.name == "cut") {
+                for (const auto& [table, rows] : before) {
+                    for (const std::string& row : rows) {
+                        if (r.rows.at(table).count(row) != 0) {
+                            cut_keeps[k][table].insert(row);
+                        }
+                    }
+                }
+            }
+            // A statement in flight when the signal comes may end before the cancel reaches it,
+            // and so may one that the program sent with the signal held.
+            const bool may_end = kind.name == "sigterm-inflight" ||
+                                 std::any_of(r.log.begin(), r.log.end(), [](const Event& e) {
+                                     return e.type == 'F' && e.word == "sigterm-held";
+                                 });
+            const auto stop_ref = cut_keeps.find(may_end ? k + 1 : k);
+            const Rows* stopped_at =
+                kind.stop != Stop::None && kind.name != "cut" && stop_ref != cut_keeps.end()
+                    ? &stop_ref->second
+                    : nullptr;
+            const std::vector<std::string> why = broken(r, kind, k, kept, grid, stopped_at);
             if (why.empty()) {
                 continue;
             }
