@@ -65,13 +65,8 @@ major_of() {
   "$1" --version | sed -n 's/^[^0-9]*\([0-9][0-9]*\).*/\1/p'
 }
 
-as_owner() {
-  if [ "$(id -u)" -eq 0 ]; then
-    runuser -u postgres -- "$@"
-  else
-    "$@"
-  fi
-}
+# Runs a command as the owner of the cluster or pool (see as-owner.sh).
+as_owner="$(cd "$(dirname "$0")" && pwd)/as-owner.sh"
 
 case "$cmd" in
 start|standby)
@@ -91,18 +86,18 @@ start|standby)
     basebackup=$client_bindir/pg_basebackup
     if [ -x "$bindir/pg_basebackup" ]; then basebackup=$bindir/pg_basebackup; fi
     if [ "$(major_of "$basebackup")" -ge "$(cat "$primary/data/PG_VERSION")" ]; then
-      as_owner "$basebackup" -D "$dir/data" -X stream -c fast -h "$primary" -p "$primary_port" \
+      "$as_owner" "$basebackup" -D "$dir/data" -X stream -c fast -h "$primary" -p "$primary_port" \
         -U postgres >"$dir/basebackup.log" 2>&1 || { cat "$dir/basebackup.log" >&2; exit 1; }
     else
       # A copy of the stopped primary: consistent, as its shutdown checkpoint is the last record.
-      as_owner "$bindir/pg_ctl" -D "$primary/data" -m fast -w -t 60 stop >/dev/null \
+      "$as_owner" "$bindir/pg_ctl" -D "$primary/data" -m fast -w -t 60 stop >/dev/null \
         || { echo "pg-cluster: cannot stop the primary $primary to copy it" >&2; exit 1; }
-      as_owner cp -a "$primary/data" "$dir/data"
-      as_owner "$bindir/pg_ctl" -D "$primary/data" -l "$primary/server.log" -w -t 60 start >/dev/null \
+      "$as_owner" cp -a "$primary/data" "$dir/data"
+      "$as_owner" "$bindir/pg_ctl" -D "$primary/data" -l "$primary/server.log" -w -t 60 start >/dev/null \
         || { cat "$primary/server.log" >&2; exit 1; }
       rm -f "$dir/data/postmaster.pid" "$dir/data/postmaster.opts"
     fi
-    as_owner touch "$dir/data/standby.signal"
+    "$as_owner" touch "$dir/data/standby.signal"
     # Written here, not by pg_basebackup -R: a newer client adds options (channel_binding) that
     # an older server's walreceiver rejects. Kept across the rewrite of the settings below.
     printf "primary_conninfo = 'host=%s port=%s user=postgres'\n" "$primary" "$primary_port" \
@@ -110,10 +105,10 @@ start|standby)
   fi
   echo "$bindir" >"$dir/server-bindir"
   if [ ! -f "$dir/data/PG_VERSION" ]; then
-    as_owner "$bindir/initdb" -D "$dir/data" -U postgres -A trust -E UTF8 --locale=C.UTF-8 --no-sync >"$dir/initdb.log" 2>&1 \
+    "$as_owner" "$bindir/initdb" -D "$dir/data" -U postgres -A trust -E UTF8 --locale=C.UTF-8 --no-sync >"$dir/initdb.log" 2>&1 \
       || { cat "$dir/initdb.log" >&2; exit 1; }
   fi
-  if as_owner "$bindir/pg_ctl" -D "$dir/data" status >/dev/null 2>&1; then
+  if "$as_owner" "$bindir/pg_ctl" -D "$dir/data" status >/dev/null 2>&1; then
     exit 0
   fi
   # The port only names the socket file inside DIR; pick one that no earlier run left behind.
@@ -133,7 +128,7 @@ CONF
   if [ -f "$dir/standby.conf" ]; then
     cat "$dir/standby.conf" >>"$dir/data/postgresql.auto.conf"
   fi
-  as_owner "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 start >/dev/null \
+  "$as_owner" "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 start >/dev/null \
     || { cat "$dir/server.log" >&2; exit 1; }
   {
     printf 'export PGHOST=%q PGPORT=%q PGUSER=postgres\n' "$dir" "$port"
@@ -141,12 +136,12 @@ CONF
   } >"$dir/env"
   ;;
 restart)
-  as_owner "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -m fast -w -t 60 restart >/dev/null \
+  "$as_owner" "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -m fast -w -t 60 restart >/dev/null \
     || { cat "$dir/server.log" >&2; exit 1; }
   ;;
 stop)
   if [ -f "$dir/data/PG_VERSION" ]; then
-    as_owner "$bindir/pg_ctl" -D "$dir/data" -m fast -w stop >/dev/null 2>&1 || true
+    "$as_owner" "$bindir/pg_ctl" -D "$dir/data" -m fast -w stop >/dev/null 2>&1 || true
   fi
   # Without its pg_ctl (a server build removed too early), a fast shutdown is SIGINT.
   pid=$(head -n 1 "$dir/data/postmaster.pid" 2>/dev/null || true)

@@ -17,13 +17,8 @@ usage="usage: pgbouncer.sh start DIR MODE SERVER_HOST SERVER_PORT [SETTING=VALUE
 cmd=${1:?$usage}
 dir=${2:?$usage}
 
-as_owner() {
-  if [ "$(id -u)" -eq 0 ]; then
-    runuser -u postgres -- "$@"
-  else
-    "$@"
-  fi
-}
+# Runs a command as the owner of the cluster or pool (see as-owner.sh).
+as_owner="$(cd "$(dirname "$0")" && pwd)/as-owner.sh"
 
 case "$cmd" in
 start)
@@ -54,7 +49,7 @@ start)
   if [ "$(id -u)" -eq 0 ]; then
     chown postgres: "$dir/users.txt" "$dir/pgbouncer.ini"
   fi
-  as_owner pgbouncer -d -q "$dir/pgbouncer.ini" || { cat "$dir/pgbouncer.log" >&2 || true; exit 1; }
+  "$as_owner" pgbouncer -d -q "$dir/pgbouncer.ini" || { cat "$dir/pgbouncer.log" >&2 || true; exit 1; }
   for _ in $(seq 100); do
     [ -S "$dir/.s.PGSQL.$port" ] && break
     sleep 0.1

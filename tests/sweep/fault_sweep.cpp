@@ -15,7 +15,6 @@
 
 #include <libpq-fe.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,13 +25,13 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
-extern char** environ;
+#include "Process.h"
 
 namespace fs = std::filesystem;
 
@@ -223,7 +222,8 @@ Run run_trevane(const Setup& s, PGconn* data, const Kind* kind, long k) {
         std::ofstream(dir / "grid" / f) << "grid\n";
     }
 
-    std::map<std::string, std::string> set{
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    testsupport::EnvChanges env{
         {"db_name", s.db},
         {"dpa_grid_dir", (dir / "grid").string()},
         {"trevane_backup_retention_use", "ON"},
@@ -231,63 +231,26 @@ Run run_trevane(const Setup& s, PGconn* data, const Kind* kind, long k) {
         {"FAULT_LOG", (dir / "log").string()},
         {"LD_PRELOAD", s.preload},
         // The preload comes before the sanitizer runtime of an instrumented build.
-        {"ASAN_OPTIONS", std::string(std::getenv("ASAN_OPTIONS") != nullptr
-                                         ? std::string(std::getenv("ASAN_OPTIONS")) + ":"
-                                         : "") +
-                             "verify_asan_link_order=0"},
+        {"ASAN_OPTIONS",
+         (asan != nullptr ? std::string(asan) + ":" : std::string()) + "verify_asan_link_order=0"},
     };
     if (kind != nullptr) {
-        set["FAULT_AT"] = std::to_string(k);
-        set["FAULT_KIND"] = kind->name;
+        env["FAULT_AT"] = std::to_string(k);
+        env["FAULT_KIND"] = kind->name;
     }
-    const std::set<std::string> drop{
-        "APPS_DEFAULTS", "APPS_DEFAULTS_USER", "APPS_DEFAULTS_PROG",   "APPS_DEFAULTS_SITE",
-        "PG_DBPATH",     "trevane_preview",    "trevane_lock_timeout", "trevane_statement_timeout"};
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e) {
-        const std::string entry(*e);
-        const std::string key = entry.substr(0, entry.find('='));
-        if (set.count(key) == 0 && drop.count(key) == 0) {
-            env.push_back(entry);
-        }
+    for (const char* key :
+         {"APPS_DEFAULTS", "APPS_DEFAULTS_USER", "APPS_DEFAULTS_PROG", "APPS_DEFAULTS_SITE",
+          "PG_DBPATH", "trevane_preview", "trevane_lock_timeout", "trevane_statement_timeout"}) {
+        env[key] = std::nullopt;
     }
-    for (const auto& [key, value] : set) env.push_back(key + "=" + value);
-    std::vector<char*> envp;
-    for (std::string& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
+    const testsupport::RunResult done = testsupport::runProgram(s.trevane, {}, env, s.timeout);
 
-    const std::string out_path = (dir / "out").string();
-    const std::string err_path = (dir / "err").string();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (freopen("/dev/null", "r", stdin) == nullptr ||
-            freopen(out_path.c_str(), "w", stdout) == nullptr ||
-            freopen(err_path.c_str(), "w", stderr) == nullptr) {
-            _exit(126);
-        }
-        char* argv[] = {const_cast<char*>(s.trevane.c_str()), nullptr};
-        execve(argv[0], argv, envp.data());
-        _exit(127);
-    }
     Run r;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(s.timeout);
-    int wstatus = 0;
-    while (waitpid(pid, &wstatus, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &wstatus, 0);
-            r.timed_out = true;
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    if (!r.timed_out && WIFEXITED(wstatus)) {
-        r.status = WEXITSTATUS(wstatus);
-    } else if (!r.timed_out && WIFSIGNALED(wstatus)) {
-        r.signo = WTERMSIG(wstatus);
-    }
-    r.out = read_file(out_path);
-    r.err = read_file(err_path);
+    r.timed_out = done.timedOut;
+    r.status = done.signal == 0 ? done.status : -1;
+    r.signo = done.signal;
+    r.out = done.out;
+    r.err = done.err;
     r.log = read_log(dir / "log");
     r.have_metrics = fs::exists(dir / "run.prom");
     r.metrics = read_metrics(read_file(dir / "run.prom"));
