@@ -6,7 +6,7 @@ set -u
 src=$1
 fail() { echo "FAIL: $*"; exit 1; }
 command -v promtool >/dev/null || fail "promtool is not installed"
-work=$(mktemp -d /tmp/trevane-rules.XXXXXX) || fail "mktemp"
+work=$(mktemp -d "${TMPDIR:-/tmp}/trevane-rules.XXXXXX") || fail "mktemp"
 trap 'rm -rf "$work"' EXIT
 
 # The first yaml block after "Alerting rules".

@@ -11,7 +11,7 @@ fail() { echo "FAIL: $*"; exit 1; }
 [ -n "${TREVANE_TEST_TEMPLATE:-}" ] || fail "no test server: run under scripts/with-test-db.sh"
 exporter=$(command -v prometheus-node-exporter) || fail "prometheus-node-exporter is not installed"
 
-work=$(mktemp -d /tmp/trevane-textfile.XXXXXX) || fail "mktemp"
+work=$(mktemp -d "${TMPDIR:-/tmp}/trevane-textfile.XXXXXX") || fail "mktemp"
 east=textfile_east_$$
 west=textfile_west_$$
 pid=

@@ -11,7 +11,7 @@ src=$2
 fail() { echo "FAIL: $*"; exit 1; }
 command -v openssl >/dev/null || fail "openssl is not installed"
 
-work=$(mktemp -d /tmp/trevane-tls.XXXXXX) || fail "mktemp"
+work=$(mktemp -d "${TMPDIR:-/tmp}/trevane-tls.XXXXXX") || fail "mktemp"
 chmod 755 "$work"
 cleanup() {
     "$src/scripts/pg-cluster.sh" stop "$work/cluster" >/dev/null 2>&1

@@ -29,7 +29,7 @@ done
 [ -n "$(dpkg-deb -f "$deb" Description)" ] || fail "no Description"
 [ "$(dpkg-deb -I "$deb" conffiles)" = /etc/trevane/apps_defaults ] || fail "conffiles"
 
-root=$(mktemp -d /tmp/trevane-pkg.XXXXXX) || fail "mktemp"
+root=$(mktemp -d "${TMPDIR:-/tmp}/trevane-pkg.XXXXXX") || fail "mktemp"
 trap 'rm -rf "$root"' EXIT
 dpkg -x "$deb" "$root" || fail "dpkg -x"
 for f in usr/bin/trevane usr/bin/tokvue; do
