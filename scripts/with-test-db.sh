@@ -56,9 +56,13 @@ export TREVANE_TEST_CLUSTER="$dir"
 
 psql -qX -v ON_ERROR_STOP=1 -c "CREATE DATABASE trevane_template" >/dev/null
 psql -qX -v ON_ERROR_STOP=1 -d trevane_template -f "$root/sql/schema.sql" >/dev/null
-# The role that the tests' complete runs log in as, with the grants of a site (the grants are
-# copied with the template).
-psql -qX -v ON_ERROR_STOP=1 -d trevane_template -f "$root/sql/trevane_role.sql" >/dev/null
+# The role that the tests' complete runs log in as, with the grants of a site whose PurgeDynData
+# lists the schema's purged tables: listed for the script only, in one transaction that leaves
+# PurgeDynData empty (the grants are copied with the template).
+psql -qX -v ON_ERROR_STOP=1 -1 -d trevane_template \
+  -c "INSERT INTO PurgeDynData (table_name) SELECT unnest(ARRAY['height', 'discharge', 'precip',
+      'temperature', 'snow', 'wind', 'dailysummary', 'dparadar'])" \
+  -f "$root/sql/trevane_role.sql" -c "DELETE FROM PurgeDynData" >/dev/null
 
 # Every temporary directory of the tests lies in here, so that the leftovers of a killed test are
 # found; the command runs in a process group of its own, so that its leftovers can be stopped.

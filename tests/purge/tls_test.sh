@@ -49,8 +49,8 @@ psql -qX -d postgres -c "ALTER SYSTEM SET listen_addresses = '127.0.0.1'" \
 db=tls_purge
 psql -qX -v ON_ERROR_STOP=1 -d postgres -c "CREATE DATABASE $db" >/dev/null &&
     psql -qX -v ON_ERROR_STOP=1 -d $db -f "$src/sql/schema.sql" >/dev/null &&
-    psql -qX -v ON_ERROR_STOP=1 -d $db -f "$src/sql/trevane_role.sql" >/dev/null &&
     psql -qX -v ON_ERROR_STOP=1 -d $db -f "$src/sql/demo_data.sql" >/dev/null &&
+    psql -qX -v ON_ERROR_STOP=1 -d $db -f "$src/sql/trevane_role.sql" >/dev/null &&
     psql -qX -v ON_ERROR_STOP=1 -d $db -c "ALTER ROLE trevane PASSWORD 'tls-test-secret'" \
         >/dev/null || fail "loading the database"
 printf '127.0.0.1:%s:%s:trevane:tls-test-secret\n' "$PGPORT" "$db" >"$work/pgpass"
