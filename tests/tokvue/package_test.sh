@@ -43,7 +43,8 @@ for f in usr/lib/systemd/system/trevane.service usr/lib/systemd/system/trevane.t
          usr/lib/systemd/system/trevane@.service usr/lib/systemd/system/trevane@.timer \
          etc/trevane/apps_defaults usr/share/doc/trevane/copyright \
          usr/share/doc/trevane/examples/trevane.cron \
-         usr/share/doc/trevane/examples/trevane_role.sql; do
+         usr/share/doc/trevane/examples/trevane_role.sql \
+         usr/share/doc/trevane/examples/trevane.rules.yml; do
     [ -s "$root/$f" ] || fail "$f missing"
 done
 # The service starts the packaged program with the packaged token file.
