@@ -89,14 +89,15 @@ END $$;
 -- What the role still lacks for the current PurgeDynData: one row per table and what is
 -- missing, none when nothing is. "no such table": PurgeDynData lists a table that the database
 -- lacks, which trevane reports (PostgreSQL error 42P01 deleting records) before it goes on. Names
--- that trevane skips are left out; Admin and Location are needed with backup retention only.
+-- that trevane skips are left out; "(backup retention)" matters with backup retention on only.
 SELECT needed.t AS "table", lack.what AS "trevane lacks"
 FROM (SELECT DISTINCT lower(rtrim(table_name)), p.privilege
       FROM PurgeDynData CROSS JOIN (VALUES ('SELECT'), ('DELETE')) AS p(privilege)
       UNION ALL
       VALUES ('purgedyndata', 'SELECT'), ('purgeproduct', 'SELECT'), ('textproduct', 'SELECT'),
              ('textproduct', 'DELETE'), ('vtecevent', 'SELECT'), ('vtecevent', 'DELETE'),
-             ('perflog', 'INSERT'), ('admin', 'SELECT'), ('location', 'SELECT')
+             ('perflog', 'INSERT'), ('admin', 'SELECT (backup retention)'),
+             ('location', 'SELECT (backup retention)')
      ) AS needed(t, privilege)
 LEFT JOIN pg_class c
     ON c.oid = to_regclass(CASE WHEN needed.t ~ '^[a-z_][a-z0-9_$]*(\.[a-z_][a-z0-9_$]*)*$' THEN needed.t END)
@@ -104,7 +105,8 @@ LEFT JOIN pg_namespace n ON n.oid = c.relnamespace
 CROSS JOIN LATERAL (VALUES (CASE
     WHEN c.oid IS NULL THEN 'no such table'
     WHEN NOT has_schema_privilege('trevane', n.nspname, 'USAGE') THEN 'USAGE ON SCHEMA ' || n.nspname
-    WHEN NOT has_table_privilege('trevane', c.oid, needed.privilege) THEN needed.privilege
+    WHEN NOT has_table_privilege('trevane', c.oid, split_part(needed.privilege, ' ', 1))
+        THEN needed.privilege
     END)) AS lack(what)
 WHERE needed.t ~ '^[a-z_][a-z0-9_$]*(\.[a-z_][a-z0-9_$]*)*$' AND lack.what IS NOT NULL
 GROUP BY 1, 2
