@@ -122,7 +122,7 @@ lane_tests() {
 
 # The CPU work, and the sanitized suite once its build is there.
 lane_cpu() {
-  local sanitized= lane=$BASHPID
+  local sanitized='' lane=$BASHPID
   if stage build-asan bash -c "cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug \
     -DTREVANE_SANITIZE=ON >/dev/null && cmake --build build-asan -j$jobs"; then
     (
