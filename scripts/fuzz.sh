@@ -4,8 +4,9 @@
 # (default 2) at a time, over its corpus in build-fuzz/corpus/<target>/, seeded from the
 # committed tests/fuzz/corpus/<target>/, which the script never changes. New inputs that add
 # coverage are merged into the corpus in build-fuzz (each at most FUZZ_MAX_LEN bytes, default
-# 1024), so later runs go on from them; copy them to tests/fuzz/corpus by hand to keep them. Fails when a target finds a crash, a
-# leak or undefined behaviour; the input that did it is left in build-fuzz/artifacts/.
+# 1024), so later runs go on from them; copy them to tests/fuzz/corpus by hand to keep them.
+# Fails when a target finds a crash, a leak or undefined behaviour; the input that did it is left
+# in build-fuzz/artifacts/.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
