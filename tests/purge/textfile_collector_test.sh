@@ -35,9 +35,10 @@ done
 psql -qX -v ON_ERROR_STOP=1 -d "$east" -f "$src/sql/demo_data.sql" >/dev/null || fail "demo data"
 psql -qX -v ON_ERROR_STOP=1 -d "$west" -c "DROP TABLE PurgeDynData" >/dev/null || fail "west"
 mkdir "$work/textfile"
-# Runs the instance $1 on the database $2 into its own file; prints its exit status.
+# Runs the instance $1 on the database $2 into its own file, logged in as the role trevane of
+# sql/trevane_role.sql; prints its exit status.
 instance() {
-    env -u PG_DBPATH -u trevane_preview -u dpa_grid_dir db_name="$2" \
+    env -u PG_DBPATH -u trevane_preview -u dpa_grid_dir PGUSER=trevane db_name="$2" \
         trevane_metrics_file="$work/textfile/trevane-$1.prom" "$trevane" >"$work/$1.report" 2>&1
     echo $?
 }
