@@ -69,12 +69,19 @@ struct Latest {
 // one did not come from this lookup, and a delete without the latest time would take the newest
 // event too.
 Latest latest_producttime(const Combination& c) {
-    char where[512];
+    const std::string geoid = esql::quote_doubled(c.geoid);
+    const std::string office_id = esql::quote_doubled(c.office_id);
+    const std::string phenom = esql::quote_doubled(c.phenom);
+    const std::string signif = esql::quote_doubled(c.signif);
+    // The outer condition names the combination too, so that only its own rows are read, not
+    // every row of other combinations that share the time.
+    char where[768];
     std::snprintf(where, sizeof where,
-                  " WHERE producttime =  (SELECT MAX(producttime) from VTECevent WHERE  "
+                  " WHERE geoid='%s' AND office_id = '%s' AND phenom='%s' AND signif='%s' AND "
+                  "producttime =  (SELECT MAX(producttime) from VTECevent WHERE  "
                   "geoid='%s'  AND office_id = '%s' AND  phenom='%s' AND signif='%s') ",
-                  esql::quote_doubled(c.geoid).c_str(), esql::quote_doubled(c.office_id).c_str(),
-                  esql::quote_doubled(c.phenom).c_str(), esql::quote_doubled(c.signif).c_str());
+                  geoid.c_str(), office_id.c_str(), phenom.c_str(), signif.c_str(), geoid.c_str(),
+                  office_id.c_str(), phenom.c_str(), signif.c_str());
     // Every row the query finds carries the latest time: the first one is enough.
     VTECevent* head = GetVTECeventFirst(where);
     if (head == nullptr) {
