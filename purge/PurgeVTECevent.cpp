@@ -57,31 +57,36 @@ bool copy_key(const char* value, char (&key)[N]) {
     return true;
 }
 
-// The latest producttime of a combination, or why it could not be read.
+// The latest producttime of a combination, or why there is none.
 struct Latest {
-    std::string text;   // empty when the lookup failed
-    std::string state;  // SQLSTATE of a failed lookup
+    std::string text;   // empty when the lookup failed or found no row
+    std::string state;  // SQLSTATE of a failed lookup; empty when it found no row
 };
 
 // The combination's latest producttime as text at full precision, so the exclusion matches the
-// latest row even when its time carries a fraction of a second; 1970-01-01 00:00:00 when the
-// combination has no row. A failed lookup gives no text: without it the delete would take the
-// newest event too.
+// latest row even when its time carries a fraction of a second. A failed lookup, or one that
+// finds no row, gives no text: a combination listed a moment ago has rows, so an answer without
+// one did not come from this lookup, and a delete without the latest time would take the newest
+// event too.
 Latest latest_producttime(const Combination& c) {
-    char where[512];
+    const std::string geoid = esql::quote_doubled(c.geoid);
+    const std::string office_id = esql::quote_doubled(c.office_id);
+    const std::string phenom = esql::quote_doubled(c.phenom);
+    const std::string signif = esql::quote_doubled(c.signif);
+    // The outer condition names the combination too, so that only its own rows are read, not
+    // every row of other combinations that share the time.
+    char where[768];
     std::snprintf(where, sizeof where,
-                  " WHERE producttime =  (SELECT MAX(producttime) from VTECevent WHERE  "
+                  " WHERE geoid='%s' AND office_id = '%s' AND phenom='%s' AND signif='%s' AND "
+                  "producttime =  (SELECT MAX(producttime) from VTECevent WHERE  "
                   "geoid='%s'  AND office_id = '%s' AND  phenom='%s' AND signif='%s') ",
-                  esql::quote_doubled(c.geoid).c_str(), esql::quote_doubled(c.office_id).c_str(),
-                  esql::quote_doubled(c.phenom).c_str(), esql::quote_doubled(c.signif).c_str());
+                  geoid.c_str(), office_id.c_str(), phenom.c_str(), signif.c_str(), geoid.c_str(),
+                  office_id.c_str(), phenom.c_str(), signif.c_str());
     // Every row the query finds carries the latest time: the first one is enough.
     VTECevent* head = GetVTECeventFirst(where);
     if (head == nullptr) {
         const DbStatus& status = *GetVTECeventDbStatus();
-        if (status.sqlCode < 0) {
-            return {"", status.sqlState};
-        }
-        return {"1970-01-01 00:00:00", ""};
+        return {"", status.sqlCode < 0 ? status.sqlState : ""};
     }
     timestamp latest = head->producttime;
     FreeVTECevent(head);
@@ -119,6 +124,14 @@ void purge_events(RunState& run) {
         return;
     }
     if (combinations == nullptr) {
+        // A read that failed says so (the loader wrote its reasons to standard error, and the
+        // failed statement counts among the run's failures); only a read that found nothing has
+        // no records.
+        if (count != 0) {
+            std::printf(
+                "ERROR - could not read the combinations of VTECevent: no event purged\n\n");
+            return;
+        }
         std::printf("  no records in VTECevent table\n\n");
         return;
     }
@@ -154,10 +167,17 @@ void purge_events(RunState& run) {
             continue;
         }
         if (found.text.empty()) {
-            std::printf(
-                "  Combination %s:%s:%s:%s left alone: PostgreSQL error %s reading its latest "
-                "producttime\n",
-                c.geoid, c.office_id, c.phenom, c.signif, found.state.c_str());
+            if (found.state.empty()) {
+                std::printf(
+                    "  Combination %s:%s:%s:%s left alone: no row found for its latest "
+                    "producttime\n",
+                    c.geoid, c.office_id, c.phenom, c.signif);
+            } else {
+                std::printf(
+                    "  Combination %s:%s:%s:%s left alone: PostgreSQL error %s reading its latest "
+                    "producttime\n",
+                    c.geoid, c.office_id, c.phenom, c.signif, found.state.c_str());
+            }
             run.figures.note_key_left_alone("events");
             continue;
         }

@@ -1,5 +1,7 @@
 // The event pass: events older than 30 days go, except the latest of each combination.
 
+#include <cstdlib>
+
 #include "PurgeFixture.h"
 
 using purgetest::find_line;
@@ -78,4 +80,68 @@ TEST_F(EventPurgeTest, QuotesInTheKeysAreHarmless) {
     EXPECT_EQ(find_line(lines(r.out), "  ERROR on delete"), -1) << r.out;
     EXPECT_EQ(db.sql("SELECT geoid, product_id FROM VTECevent ORDER BY 1, 2"),
               "O'BRIEN|P1\nOTHER|P1");
+}
+
+// A lookup that answers no row, as a stale cursor of the same name would, leaves its combination
+// alone; the other one is purged.
+TEST_F(EventPurgeTest, ALatestTimeLookupThatFindsNoRowLeavesItsCombinationAlone) {
+    db.sql(event("G1", "BOX", "FL", "W", "P1", "40") + event("G1", "BOX", "FL", "W", "P2", "50") +
+           event("G2", "BOX", "FL", "W", "P1", "40") + event("G2", "BOX", "FL", "W", "P2", "50"));
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    const std::string metrics = (dir.path() / "run.prom").string();
+    const auto r = run({{"LD_PRELOAD", FAULT_INJECT_LIBRARY},
+                        {"FAULT_NO_ROW", "tcur1:1"},
+                        {"trevane_metrics_file", metrics},
+                        {"ASAN_OPTIONS", (asan != nullptr ? std::string(asan) + ":" : "") +
+                                             "verify_asan_link_order=0"}});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const auto out = lines(r.out);
+    const int at = find_line(out, "  Combination G");
+    ASSERT_GE(at, 0) << r.out;
+    const std::string hit = out[at].substr(14, 2);
+    EXPECT_EQ(out[at], "  Combination " + hit +
+                           ":BOX:FL:W left alone: no row found for its latest "
+                           "producttime");
+    const std::string other = hit == "G1" ? "G2" : "G1";
+    EXPECT_EQ(
+        db.sql("SELECT geoid || ':' || count(*) FROM VTECevent GROUP BY geoid ORDER BY geoid"),
+        hit < other ? hit + ":2\n" + other + ":1" : other + ":1\n" + hit + ":2");
+    const auto samples = purgetest::read_metrics(metrics, db.name());
+    EXPECT_EQ(samples.at("trevane_last_run_keys_left_alone{pass=\"events\"}"), 1);
+    EXPECT_EQ(samples.at("trevane_last_run_failures"), 0);
+}
+
+// "No records" only when the read of the combinations found none; a read that failed says so and
+// counts as a failure. Each case adds to the data of the one before.
+TEST_F(EventPurgeTest, NoRecordsOnlyWhenTheCombinationsReadFoundNone) {
+    struct Case {
+        std::string setup;
+        const char* line;
+        const char* absent;
+        double failures;
+    };
+    const Case cases[] = {
+        {"", "  no records in VTECevent table", "ERROR", 0},
+        {event("G1", "BOX", "FL", "W", "P1", "40") + event("G1", "BOX", "FL", "W", "P2", "50") +
+             "REVOKE SELECT ON VTECevent FROM trevane;",
+         "ERROR - could not read the combinations of VTECevent: no event purged", "  no records",
+         1},
+    };
+    const std::string metrics = (dir.path() / "run.prom").string();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        db.sql(c.setup + "SELECT 1");
+        const auto r = run({{"trevane_metrics_file", metrics}});
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        const auto out = lines(r.out);
+        const int at = find_line(out, c.line);
+        ASSERT_GE(at, 0) << r.out;
+        EXPECT_EQ(out[at], c.line);
+        EXPECT_EQ(out.at(at + 1), "");
+        EXPECT_EQ(find_line(out, c.absent), -1) << r.out;
+        EXPECT_EQ(find_line(out, "End purge of VTECevent table"), -1) << r.out;
+        EXPECT_EQ(db.count("SELECT count(*) FROM VTECevent"), c.setup.empty() ? 0 : 2);
+        EXPECT_EQ(purgetest::read_metrics(metrics, db.name()).at("trevane_last_run_failures"),
+                  c.failures);
+    }
 }

@@ -18,6 +18,9 @@
 //                                 the program's stop check and the send)
 //                      sigterm-inflight  the statement is sent, SIGTERM is raised while it is on
 //                                 the server, and its result is collected as the call would
+//   FAULT_NO_ROW=cursor:k  the k-th fetch (1-based) of that cursor, named as given or with a
+//                    "_<token>" after it, answers no row, as a stale cursor of that name would:
+//                    the cursor is moved past its last row just before ("F <k> no-row <text>")
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -37,6 +40,8 @@ struct Config {
     int log_fd = -1;
     long fault_at = 0;
     std::string kind;
+    std::string no_row_cursor;
+    long no_row_fetch = 0;
 };
 
 const Config& config() {
@@ -50,6 +55,14 @@ const Config& config() {
         }
         if (const char* kind = std::getenv("FAULT_KIND"); kind != nullptr) {
             out.kind = kind;
+        }
+        if (const char* no_row = std::getenv("FAULT_NO_ROW"); no_row != nullptr) {
+            const std::string spec = no_row;
+            const std::size_t colon = spec.rfind(':');
+            if (colon != std::string::npos) {
+                out.no_row_cursor = spec.substr(0, colon);
+                out.no_row_fetch = std::strtol(spec.c_str() + colon + 1, nullptr, 10);
+            }
         }
         return out;
     }();
@@ -108,6 +121,28 @@ PGresult* collect(PGconn* conn) {
     return last;
 }
 
+long no_row_fetches = 0;
+
+// Moves the cursor of the fetch `text` past its last row when it is the chosen fetch.
+void exhaust_chosen_fetch(PGconn* conn, const std::string& text, long k) {
+    const Config& c = config();
+    const std::string verb = "fetch ";
+    if (c.no_row_cursor.empty() || text.rfind(verb, 0) != 0) {
+        return;
+    }
+    const std::string name = text.substr(verb.size(), text.find(' ', verb.size()) - verb.size());
+    const std::string& base = c.no_row_cursor;
+    const bool tokened = name.size() > base.size() + 1 && name.rfind(base + "_", 0) == 0 &&
+                         name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789",
+                                                base.size() + 1) == std::string::npos;
+    if ((name != base && !tokened) || ++no_row_fetches != c.no_row_fetch) {
+        return;
+    }
+    static const Exec real_exec = next<Exec>("PQexec");
+    PQclear(real_exec(conn, ("MOVE FORWARD ALL IN " + name).c_str()));
+    log_line("F " + std::to_string(k) + " no-row " + text);
+}
+
 // Runs one statement call: `call` makes it synchronously, `send` starts it asynchronously (for
 // the fault in flight). Numbers it, puts the fault when it is the one, and logs it.
 template <class Call, class Send>
@@ -115,6 +150,7 @@ PGresult* statement(PGconn* conn, const char* text, Call call, Send send) {
     const Config& c = config();
     const long k = ++statement_count;
     const std::string shown = text != nullptr ? text : "";
+    exhaust_chosen_fetch(conn, shown, k);
     if (k != c.fault_at || c.kind.empty()) {
         PGresult* res = call();
         log_line("S " + std::to_string(k) + " " + outcome(res) + " " + shown);
