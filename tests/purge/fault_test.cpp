@@ -474,18 +474,21 @@ struct FaultCase {
     std::string outcome;
 };
 
+// The purge's metrics file, or, after a preview, the preview's own (trevane-preview.prom).
 std::string metrics_summary(const std::string& file, const std::string& database) {
-    const auto m = purgetest::read_metrics(file, database);
-    const auto at = [&m](const char* name) {
-        const auto found = m.find(name);
+    const bool preview = !std::filesystem::exists(file);
+    const std::string prefix = preview ? "trevane_preview_" : "trevane_";
+    const auto m = purgetest::read_metrics(
+        preview ? file.substr(0, file.size() - 5) + "-preview.prom" : file, database);
+    const auto at = [&m, &prefix](const char* name) {
+        const auto found = m.find(prefix + name);
         return found == m.end() ? std::string("none") : std::to_string(std::lround(found->second));
     };
     const bool success = m.count("trevane_last_success_timestamp_seconds") != 0 &&
                          m.at("trevane_last_success_timestamp_seconds") > 0;
-    return "exit=" + at("trevane_last_run_exit_status") +
-           " failures=" + at("trevane_last_run_failures") +
-           " fallback=" + at("trevane_last_run_retention_fallback") +
-           " success=" + (success ? "1" : "0");
+    return std::string(preview ? "preview " : "") + "exit=" + at("last_run_exit_status") +
+           " failures=" + at("last_run_failures") +
+           " fallback=" + at("last_run_retention_fallback") + " success=" + (success ? "1" : "0");
 }
 
 }  // namespace
@@ -510,7 +513,7 @@ TEST(TrevaneFaults, FaultMatrix) {
          "1 last | exit=1 failures=0 fallback=0 success=0" + untouched},
         {"a preview on a hot standby", Fault::Standby, "trevane_preview=on",
          "Preview on a hot standby: reading only.",
-         "0 inside | exit=0 failures=0 fallback=0 success=1" + untouched},
+         "0 inside | preview exit=0 failures=0 fallback=0 success=0" + untouched},
         {"a purge in a read-only session", Fault::None,
          "PGOPTIONS=-c default_transaction_read_only=on",
          "trevane: the database session is read-only (default_transaction_read_only is on), so "
@@ -560,7 +563,7 @@ TEST(TrevaneFaults, FaultMatrix) {
          "1 last | exit=1 failures=1 fallback=0 success=0" + untouched},
         {"a preview on a hot standby", Fault::Standby, "trevane_preview=on",
          "Preview only: counting what would be deleted; nothing is deleted.",
-         "0 inside | exit=0 failures=0 fallback=0 success=1" + untouched},
+         "0 inside | preview exit=0 failures=0 fallback=0 success=0" + untouched},
         {"a purge in a read-only session", Fault::None,
          "PGOPTIONS=-c default_transaction_read_only=on", refused,
          "1 last | exit=1 failures=1 fallback=0 success=0" + untouched},
