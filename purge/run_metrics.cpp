@@ -49,13 +49,13 @@ void family(std::string& out, const std::string& database, const std::string& na
     }
 }
 
-void gauge(std::string& out, const std::string& database, const std::string& name,
-           const char* help, const std::string& value) {
+void gauge(std::string& out, const std::string& database, const std::string& name, const char* help,
+           const std::string& value) {
     family(out, database, name, help, {{"", value}});
 }
 
-void gauge(std::string& out, const std::string& database, const std::string& name,
-           const char* help, long value) {
+void gauge(std::string& out, const std::string& database, const std::string& name, const char* help,
+           long value) {
     gauge(out, database, name, help, std::to_string(value));
 }
 

@@ -46,7 +46,7 @@ struct RunEnd {
     int exit_status = 0;
     bool preview = false;
     bool preview_by_token = false;  // the token trevane_preview asked for the preview
-    long rows_deleted = 0;  // the time-based purge's total, as in its report
+    long rows_deleted = 0;          // the time-based purge's total, as in its report
     long tables_processed = 0;
     long failures = 0;                // statements that failed
     bool retention_fallback = false;  // backup retention asked for, office hsa unreadable
@@ -76,5 +76,4 @@ std::string preview_metrics_path(std::string_view path);
 // first label. A purge that did not exit 0 carries the last success time over from the file it
 // replaces when that file holds one of the same database (0 otherwise). When the file cannot be
 // written, says so in one line on standard output.
-void write_run_metrics(const std::string& purge_path, const RunEnd& end,
-                       const RunFigures& figures);
+void write_run_metrics(const std::string& purge_path, const RunEnd& end, const RunFigures& figures);

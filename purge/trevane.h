@@ -30,7 +30,7 @@ struct RunState {
     // and deletes nothing.
     bool preview = false;
     bool preview_by_token = false;  // the token trevane_preview asked for the preview
-    RunFigures figures;  // what the passes did, for the metrics file
+    RunFigures figures;             // what the passes did, for the metrics file
 };
 
 // Runs one purge from start to end (a preview when `preview` is set, or the token asks for one)

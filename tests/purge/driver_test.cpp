@@ -376,9 +376,10 @@ TEST_F(PurgeTest, AMetricsFileThatCannotBeWrittenIsReportedAndLeavesNoTemporaryF
 // write to), a failure's lines carry "<3>" and a key left alone "<4>"; anywhere else the output
 // is byte for byte what it is without the journal.
 TEST_F(PurgeTest, OnTheJournalFailuresAndKeysLeftAloneCarryTheirPriority) {
-    db.sql("INSERT INTO PurgeDynData VALUES ('height', 'obstime', 0, 0), "
-           "('no-such', 'obstime', 0, 0), ('nosuch', 'obstime', 0, 0);"
-           "DROP TABLE PurgeProduct; DROP TABLE VTECevent; DROP TABLE PerfLog;");
+    db.sql(
+        "INSERT INTO PurgeDynData VALUES ('height', 'obstime', 0, 0), "
+        "('no-such', 'obstime', 0, 0), ('nosuch', 'obstime', 0, 0);"
+        "DROP TABLE PurgeProduct; DROP TABLE VTECevent; DROP TABLE PerfLog;");
     const auto dev_ino = [](const std::string& path) {
         struct stat st {};
         EXPECT_EQ(stat(path.c_str(), &st), 0);
@@ -392,8 +393,8 @@ TEST_F(PurgeTest, OnTheJournalFailuresAndKeysLeftAloneCarryTheirPriority) {
         env["PGUSER"] = "trevane";
         env["JOURNAL_STREAM"] = journal ? (*journal == "out" ? dev_ino(out) : dev_ino(other))
                                         : std::optional<std::string>();
-        const auto r = runProgram("/bin/sh", {"-c", "exec \"$0\" >\"$1\" 2>&1",
-                                              builtProgram("trevane"), out}, env);
+        const auto r = runProgram(
+            "/bin/sh", {"-c", "exec \"$0\" >\"$1\" 2>&1", builtProgram("trevane"), out}, env);
         EXPECT_EQ(r.status, 0) << testsupport::readFile(out);
         return std::regex_replace(testsupport::readFile(out), std::regex(R"(([^<])\d+)"), "$1#");
     };

@@ -437,11 +437,12 @@ TEST_F(FaultTest, TwoRunsAtOnceOnePurgesTheOtherStops) {
     const auto out = lines(stopped.out);
     ASSERT_FALSE(out.empty());
     EXPECT_EQ(out.back(), "trevane: another run (pid " + holder_pid +
-                              ") holds the lock of database " + db.name() + " (" +
-                              lock.string() + "); the run stops");
+                              ") holds the lock of database " + db.name() + " (" + lock.string() +
+                              "); the run stops");
 
-    db.sql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = "
-           "'lock_holder'");
+    db.sql(
+        "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = "
+        "'lock_holder'");
     const RunResult purged = first.wait(120);
     expect_own_exit(purged);
     EXPECT_EQ(purged.status, 0) << purged.out << purged.err;

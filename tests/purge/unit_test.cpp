@@ -99,10 +99,12 @@ TEST(JournalPrefix, FailuresAndKeysLeftAloneByTheirShape) {
         {S::Out, "DELETE FROM height WHERE  obstime < 'x' ; ", "", "<3>"},
         {S::Out, "The conversion from a \"time_t\" value to a struct tm", "", "<3>"},
         {S::Out, "The supplied value, 5, is probably not a valid", "<3>", "<3>"},
-        {S::Out, "Station ABCDEFGHIJ of height left alone: its lid is longer than 8 characters",
+        {S::Out, "Station ABCDEFGHIJ of height left alone: its lid is longer than 8 characters", "",
+         "<4>"},
+        {S::Out,
+         "  Combination G:O:FL:W left alone: PostgreSQL error 57014 reading its latest "
+         "producttime",
          "", "<4>"},
-        {S::Out, "  Combination G:O:FL:W left alone: PostgreSQL error 57014 reading its latest "
-                 "producttime", "", "<4>"},
         {S::Out, "ERROR - Can't delete file /g/x (not a plain file name; left alone)", "", "<4>"},
         {S::Out, "   (where clause:  WHERE obstime < 'x' AND maxvald > 0.0 )", "<4>", "<4>"},
         {S::Out, "   (where clause:  WHERE obstime < 'x' AND maxvald > 0.0 )", "<3>", "<3>"},
