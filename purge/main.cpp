@@ -3,16 +3,18 @@
 #include <string>
 #include <string_view>
 
+#include "journal_output.h"
 #include "tokens.h"
 #include "trevane.h"
 
 // The nightly purge is configured by tokens only. Arguments exist so that an operator who asks
-// for help gets it: any argument means "do not purge", and an argument that is not understood
-// stops the program before it reads a token or connects.
+// for help gets it, and can preview without touching the token file: no argument but --preview
+// purges, and an argument that is not understood stops the program before it reads a token or
+// connects.
 
 namespace {
 
-constexpr std::string_view kUsageHead = R"(Usage: trevane [--help | --version]
+constexpr std::string_view kUsageHead = R"(Usage: trevane [--preview | --help | --version]
 
 Without arguments, purges the hydrologic forecasting database named by the token
 db_name: deletes the rows older than the retention recorded in PurgeDynData, the
@@ -34,12 +36,14 @@ Environment:
   PG_DBPATH                     names the database instead of db_name
 
 Options:
+  --preview  count what a purge would delete, delete nothing, and write the metrics
+             to a file of its own (NAME-preview.prom), as the token trevane_preview does
   --help     print this help and exit
   --version  print the version and exit
 
 Exit status: 0 the run got through (errors it reported and went past included),
-1 the run stopped early, 2 an argument was not understood, 128+N a signal N
-stopped it (143 for SIGTERM).
+1 the run stopped early, 2 an argument was not understood, 75 another run of the
+same database holds its lock, 128+N a signal N stopped it (143 for SIGTERM).
 
 The manual is trevane(8); 'tokvue NAME' prints a token as trevane reads it.
 )";
@@ -107,15 +111,19 @@ int usage_error(const char* message, std::string_view argument, std::string_view
 }  // namespace
 
 int main(int argc, char** argv) {
+    use_journal_priorities();
     if (argc < 2) {
         return trevane_run();
     }
     const std::string_view option = argv[1];
-    if (option != "--help" && option != "--version") {
+    if (option != "--help" && option != "--version" && option != "--preview") {
         return usage_error("unrecognized argument", option);
     }
     if (argc > 2) {
         return usage_error("unexpected argument", argv[2], option);
+    }
+    if (option == "--preview") {
+        return trevane_run(true);
     }
     if (option == "--help") {
         const std::string text = usage_text();

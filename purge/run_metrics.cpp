@@ -1,6 +1,7 @@
 #include "run_metrics.h"
 
 #include <fcntl.h>
+#include <libpq-fe.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,8 +33,8 @@ using Samples = std::vector<std::pair<std::string, std::string>>;
 
 // Appends one gauge family: its HELP and TYPE lines and its samples, each labelled with the
 // database first (`database` is the label itself, database="...").
-void family(std::string& out, const std::string& database, const char* name, const char* help,
-            const Samples& samples) {
+void family(std::string& out, const std::string& database, const std::string& name,
+            const char* help, const Samples& samples) {
     if (samples.empty()) {
         return;
     }
@@ -48,12 +49,12 @@ void family(std::string& out, const std::string& database, const char* name, con
     }
 }
 
-void gauge(std::string& out, const std::string& database, const char* name, const char* help,
+void gauge(std::string& out, const std::string& database, const std::string& name, const char* help,
            const std::string& value) {
     family(out, database, name, help, {{"", value}});
 }
 
-void gauge(std::string& out, const std::string& database, const char* name, const char* help,
+void gauge(std::string& out, const std::string& database, const std::string& name, const char* help,
            long value) {
     gauge(out, database, name, help, std::to_string(value));
 }
@@ -82,55 +83,67 @@ double previous_success(const std::string& path, std::string_view database) {
     return 0;
 }
 
+// The text of the metrics file. A preview's families begin with trevane_preview_ instead of
+// trevane_, so that no series of the two files of one database can be the same; it has no last
+// success.
 std::string metrics_text(const RunEnd& end, const RunFigures& f, double last_success) {
     std::string out;
     const std::string database = database_label(end.database);
-    gauge(out, database, "trevane_last_run_start_timestamp_seconds", "When the last run started.",
+    const std::string p = end.preview ? "trevane_preview_" : "trevane_";
+    gauge(out, database, p + "last_run_start_timestamp_seconds", "When the last run started.",
           seconds_text(end.start_seconds));
-    gauge(out, database, "trevane_last_run_duration_seconds", "How long the last run took.",
+    gauge(out, database, p + "last_run_duration_seconds", "How long the last run took.",
           seconds_text(end.end_seconds - end.start_seconds));
-    gauge(out, database, "trevane_last_run_exit_status",
+    gauge(out, database, p + "last_run_exit_status",
           "Exit status of the last run: 0 it got through, 1 it stopped early, 128 + N a signal N "
           "stopped it.",
           end.exit_status);
-    gauge(out, database, "trevane_last_run_preview",
-          "1 when the last run was a preview that only counted what it would remove.",
-          end.preview ? 1 : 0);
-    gauge(out, database, kLastSuccess,
-          "When the last run that exited 0 ended; 0 when none has since this file was first "
-          "written.",
-          seconds_text(last_success));
+    if (end.preview) {
+        gauge(out, database, p + "requested_by_token",
+              "1 when the token trevane_preview asked for the last preview, so that the scheduled "
+              "runs preview instead of purging; 0 for trevane --preview.",
+              end.preview_by_token ? 1 : 0);
+    } else {
+        gauge(out, database, p + "last_run_preview",
+              "Always 0: a preview writes its figures to a file of its own, with the prefix "
+              "trevane_preview_.",
+              0);
+        gauge(out, database, kLastSuccess,
+              "When the last run that exited 0 ended; 0 when none has since this file was first "
+              "written.",
+              seconds_text(last_success));
+    }
 
     Samples tables;
     for (const auto& [table, rows] : f.table_rows) {
         tables.emplace_back("table=\"" + escape_label_value(table) + "\"", std::to_string(rows));
     }
-    family(out, database, "trevane_last_run_rows_deleted",
+    family(out, database, p + "last_run_rows_deleted",
            "Rows the time-based purge deleted from the table in the last run (a preview: would "
            "delete).",
            tables);
-    gauge(out, database, "trevane_last_run_total_rows_deleted",
+    gauge(out, database, p + "last_run_total_rows_deleted",
           "Rows the time-based purge deleted from all tables in the last run (a preview: would "
           "delete).",
           end.rows_deleted);
-    gauge(out, database, "trevane_last_run_tables_processed",
+    gauge(out, database, p + "last_run_tables_processed",
           "Tables listed in PurgeDynData that the last run processed.", end.tables_processed);
-    gauge(out, database, "trevane_last_run_tables_failed",
+    gauge(out, database, p + "last_run_tables_failed",
           "Tables whose delete failed in the last run.", static_cast<long>(f.failed_tables.size()));
-    gauge(out, database, "trevane_last_run_grid_files_removed",
+    gauge(out, database, p + "last_run_grid_files_removed",
           "Radar grid files the last run removed (a preview: would remove).", f.grid_files_removed);
-    gauge(out, database, "trevane_last_run_grid_files_not_removed",
+    gauge(out, database, p + "last_run_grid_files_not_removed",
           "Radar grid files the last run could not remove or left alone.",
           f.grid_files_not_removed);
-    gauge(out, database, "trevane_last_run_text_product_versions_deleted",
+    gauge(out, database, p + "last_run_text_product_versions_deleted",
           "Text product versions the last run deleted (a preview: would delete).",
           f.product_versions_deleted);
-    gauge(out, database, "trevane_last_run_event_combinations_processed",
+    gauge(out, database, p + "last_run_event_combinations_processed",
           "VTECevent geoid/office/phenomenon/significance combinations the last run processed.",
           f.event_combinations);
-    gauge(out, database, "trevane_last_run_failures", "Statements that failed in the last run.",
+    gauge(out, database, p + "last_run_failures", "Statements that failed in the last run.",
           end.failures);
-    gauge(out, database, "trevane_last_run_retention_fallback",
+    gauge(out, database, p + "last_run_retention_fallback",
           "1 when the last run was asked for backup retention but could not read the office's "
           "hsa, so every table kept rows for num_hours_host.",
           end.retention_fallback ? 1 : 0);
@@ -143,7 +156,7 @@ std::string metrics_text(const RunEnd& end, const RunFigures& f, double last_suc
             std::string("pass=\"") + pass + "\"",
             std::to_string(found == f.keys_left_alone.end() ? 0 : found->second));
     }
-    family(out, database, "trevane_last_run_keys_left_alone",
+    family(out, database, p + "last_run_keys_left_alone",
            "Keys (tables, products, event combinations, grid files) the last run left alone "
            "because a value they depend on could not be read or did not fit.",
            left_alone);
@@ -218,6 +231,36 @@ int replace_file(const std::string& path, const std::string& text) {
 
 }  // namespace
 
+std::string database_named_by(std::string_view target) {
+    for (const std::string_view scheme : {"tcp:", "unix:"}) {
+        if (target.substr(0, scheme.size()) == scheme) {
+            target.remove_prefix(scheme.size());
+            break;
+        }
+    }
+    const std::string text(target);
+    std::string name;
+    char* error = nullptr;
+    if (PQconninfoOption* options = PQconninfoParse(text.c_str(), &error)) {
+        for (const PQconninfoOption* o = options; o->keyword != nullptr; ++o) {
+            if (std::strcmp(o->keyword, "dbname") == 0 && o->val != nullptr) {
+                name = o->val;
+            }
+        }
+        PQconninfoFree(options);
+    } else {
+        PQfreemem(error);
+        if (text.find('=') == std::string::npos && text.find("://") == std::string::npos) {
+            name = text.substr(0, text.find_first_of("@:"));
+        }
+    }
+    // A name that is itself a connection string may carry anything.
+    if (name.find('=') != std::string::npos || name.find("://") != std::string::npos) {
+        return {};
+    }
+    return name;
+}
+
 double epoch_seconds_now() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
         .count();
@@ -240,9 +283,22 @@ std::string escape_label_value(std::string_view value) {
     return out;
 }
 
-void write_run_metrics(const std::string& path, const RunEnd& end, const RunFigures& figures) {
-    const double last_success =
-        end.exit_status == 0 ? end.end_seconds : previous_success(path, end.database);
+std::string preview_metrics_path(std::string_view path) {
+    constexpr std::string_view kSuffix = ".prom";
+    if (path.size() >= kSuffix.size() && path.substr(path.size() - kSuffix.size()) == kSuffix) {
+        path.remove_suffix(kSuffix.size());
+    }
+    return std::string(path) + "-preview.prom";
+}
+
+void write_run_metrics(const std::string& purge_path, const RunEnd& end,
+                       const RunFigures& figures) {
+    const std::string path = end.preview ? preview_metrics_path(purge_path) : purge_path;
+    double last_success = 0;
+    if (!end.preview) {
+        last_success =
+            end.exit_status == 0 ? end.end_seconds : previous_success(path, end.database);
+    }
     const int error = replace_file(path, metrics_text(end, figures, last_success));
     if (error != 0) {
         std::printf("Could not write the metrics file %s: %s\n", path.c_str(),

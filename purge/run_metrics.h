@@ -45,12 +45,20 @@ struct RunEnd {
     double end_seconds = 0;
     int exit_status = 0;
     bool preview = false;
-    long rows_deleted = 0;  // the time-based purge's total, as in its report
+    bool preview_by_token = false;  // the token trevane_preview asked for the preview
+    long rows_deleted = 0;          // the time-based purge's total, as in its report
     long tables_processed = 0;
     long failures = 0;                // statements that failed
     bool retention_fallback = false;  // backup retention asked for, office hsa unreadable
     std::string database;             // the database of the run: the first label of every series
 };
+
+// The database that a connection target names (PG_DBPATH or db_name), for the metrics label and
+// the run lock, without anything else the target holds (a password, a host): the dbname of a
+// connection URI or key=value string, also behind the runtime's "tcp:" or "unix:"; the name
+// before '@' or ':' of the runtime's name@host:port form. Empty when it names none that can be
+// shown.
+std::string database_named_by(std::string_view target);
 
 // Seconds since the epoch, with the fraction.
 double epoch_seconds_now();
@@ -58,9 +66,14 @@ double epoch_seconds_now();
 // A label value escaped as the text format requires: backslash, double quote and newline.
 std::string escape_label_value(std::string_view value);
 
-// Writes the metrics file of the run to `path`: a temporary file in the same directory, mode
-// 0644, renamed over the old file. Every series carries database="<end.database>" as its first
-// label. A run that did not exit 0 carries the last success time over from the file it replaces
-// when that file holds one of the same database (0 otherwise). When the file cannot be written,
-// says so in one line on standard output.
-void write_run_metrics(const std::string& path, const RunEnd& end, const RunFigures& figures);
+// The file a preview writes instead of the purge's `path`: its trailing ".prom" (when it has
+// one) replaced by "-preview.prom", so that trevane-east.prom becomes trevane-east-preview.prom.
+std::string preview_metrics_path(std::string_view path);
+
+// Writes the metrics file of the run: a temporary file in the same directory, mode 0644, renamed
+// over the old file. A purge writes `purge_path`; a preview writes preview_metrics_path() of it
+// and never touches the purge's file. Every series carries database="<end.database>" as its
+// first label. A purge that did not exit 0 carries the last success time over from the file it
+// replaces when that file holds one of the same database (0 otherwise). When the file cannot be
+// written, says so in one line on standard output.
+void write_run_metrics(const std::string& purge_path, const RunEnd& end, const RunFigures& figures);

@@ -2,12 +2,15 @@
 
 #include "trevane.h"
 
+#include <libpq-fe.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <limits>
+#include <optional>
 #include <string>
 
 #include "DbmsAccess.h"
@@ -18,6 +21,7 @@
 #include "get_apps_defaults.h"
 #include "get_location_hsa.h"
 #include "run_control.h"
+#include "run_lock.h"
 #include "run_metrics.h"
 #include "session_setup.h"
 #include "wr2perflog.h"
@@ -87,6 +91,13 @@ void decide_retention(RunState& run) {
 
 namespace {
 
+// The name of the database that the session is connected to, as the client library reports it.
+std::string connected_database() {
+    const PGconn* conn = ECPGget_PGconn(nullptr);
+    const char* name = conn != nullptr ? PQdb(conn) : nullptr;
+    return name != nullptr ? name : "";
+}
+
 // The end time and the elapsed time; a clock that cannot be formatted ends the run.
 void report_end_time(RunState& run) {
     const std::time_t end_seconds = std::time(nullptr);
@@ -129,8 +140,9 @@ constexpr Pass kPasses[] = {
     {"PerfLog entry", log_run},
 };
 
-// One purge from the banner to the PerfLog row; returns the process's exit status.
-int run_purge(RunState& run) {
+// One purge from the banner to the PerfLog row; returns the process's exit status. The run's
+// lock is taken into `lock`, which the caller keeps until the metrics are written.
+int run_purge(RunState& run, std::optional<RunLock>& lock) {
     run.start_seconds = std::time(nullptr);
     PGTYPEStimestamp_current(&run.start_time);
 
@@ -144,9 +156,13 @@ int run_purge(RunState& run) {
     char db_name[512] = "";
     read_token("db_name", db_name);
     std::printf("database name = %s\n", db_name);
-    // The runtime opens the database PG_DBPATH names, when it is set, instead of db_name.
+    // The runtime opens the database PG_DBPATH names, when it is set, instead of db_name. Until
+    // the session says which it is, the run knows it by the name that the target holds.
     const char* dbpath = std::getenv("PG_DBPATH");
-    run.database = dbpath != nullptr ? dbpath : db_name;
+    run.database = dbpath != nullptr ? database_named_by(dbpath) : std::string();
+    if (run.database.empty()) {
+        run.database = database_named_by(db_name);
+    }
 
     // From here on every end of the run writes the metrics file, when one is named.
     char metrics_file[512] = "";
@@ -155,9 +171,22 @@ int run_purge(RunState& run) {
 
     char preview[512] = "";
     read_token("trevane_preview", preview);
-    run.preview = token_is_on(preview);
+    run.preview_by_token = token_is_on(preview);
+    run.preview = run.preview || run.preview_by_token;
     if (run.preview) {
         std::printf("Preview only: counting what would be deleted; nothing is deleted.\n");
+    }
+
+    // One run per database on this host. A name that the connect refuses needs no lock.
+    if (db_name[0] != '\0') {
+        lock.emplace(run.database);
+        if (lock->outcome() == RunLock::Outcome::HeldByAnother) {
+            run.metrics_file.clear();  // the metrics file belongs to the run that holds the lock
+            return kExitLockHeld;
+        }
+        if (lock->outcome() == RunLock::Outcome::Failed) {
+            return 1;
+        }
     }
 
     const SessionTokens tokens = read_session_tokens();
@@ -179,6 +208,7 @@ int run_purge(RunState& run) {
         }
         return 1;
     }
+    run.database = connected_database();
     // Nothing is deleted where the session cannot write: the run stops before any pass and
     // before any file is touched. A preview only reads, so it runs there.
     const SessionKind kind = session_kind();
@@ -215,18 +245,20 @@ int run_purge(RunState& run) {
 
 }  // namespace
 
-int trevane_run() {
+int trevane_run(bool preview) {
     install_stop_signals();
     RunState run;
+    run.preview = preview;
+    std::optional<RunLock> lock;
     const double start = epoch_seconds_now();
-    const int status = run_purge(run);
+    const int status = run_purge(run, lock);
     if (run_stop_requested()) {
         CloseDbms();  // says goodbye to a server still there; sends no statement
     }
     if (!run.metrics_file.empty()) {
         write_run_metrics(run.metrics_file,
-                          {start, epoch_seconds_now(), status, run.preview, run.rows_deleted,
-                           run.tables_processed, esql::failed_statement_count(),
+                          {start, epoch_seconds_now(), status, run.preview, run.preview_by_token,
+                           run.rows_deleted, run.tables_processed, esql::failed_statement_count(),
                            run.retention_fallback, run.database},
                           run.figures);
     }

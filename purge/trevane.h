@@ -19,21 +19,23 @@ struct RunState {
     std::int64_t rows_deleted = 0;  // rows deleted by the time-based purge, all tables
     int elapsed_seconds = 0;        // from the start to the end time, for PerfLog
     std::string metrics_file;       // token trevane_metrics_file: written at the end when set
-    std::string database;           // the database the run opens: PG_DBPATH, else db_name
+    std::string database;           // the database the run opens, as the session names it
     // Backup retention was asked for, but the office hsa could not be read: Admin is empty
     // (num_hours_host for every row) or could not be read (office_hsa_unread).
     bool retention_fallback = false;
     // Reading Admin failed: with backup retention on, every station keeps its rows back to the
     // earlier of the host and backup cutoffs.
     bool office_hsa_unread = false;
-    // A preview (token trevane_preview): every pass counts what it would delete and deletes
-    // nothing.
+    // A preview (--preview or the token trevane_preview): every pass counts what it would delete
+    // and deletes nothing.
     bool preview = false;
-    RunFigures figures;  // what the passes did, for the metrics file
+    bool preview_by_token = false;  // the token trevane_preview asked for the preview
+    RunFigures figures;             // what the passes did, for the metrics file
 };
 
-// Runs one purge from start to end and returns the process's exit status.
-int trevane_run();
+// Runs one purge from start to end (a preview when `preview` is set, or the token asks for one)
+// and returns the process's exit status.
+int trevane_run(bool preview = false);
 
 // Decides the retention mode from the token trevane_backup_retention_use (and, for backup
 // retention, the office hsa from Admin), reporting the decision.

@@ -1,10 +1,15 @@
 // trevane as a process: how a run starts, where it gets its database and how it ends.
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <iterator>
+#include <optional>
 #include <regex>
+#include <set>
 
 #include "PurgeFixture.h"
 
@@ -167,12 +172,18 @@ TEST_F(PurgeTest, AnyArgumentAnswersWithoutPurging) {
         std::string err;
     };
     const Case cases[] = {
-        {{"--help"}, 0, "Usage: trevane [--help | --version]\n", ""},
+        {{"--help"}, 0, "Usage: trevane [--preview | --help | --version]\n", ""},
         {{"--version"}, 0, "trevane " TREVANE_VERSION "\n", ""},
+        {{"--preview"}, 0, "ZEFT Database Purge  VORNE OB6  Mar 31, 2005\n", ""},
         {{"-h"}, 2, "", "trevane: unrecognized argument '-h'" + see},
+        {{"--Preview"}, 2, "", "trevane: unrecognized argument '--Preview'" + see},
         {{""}, 2, "", "trevane: unrecognized argument ''" + see},
         {{"x", "--help"}, 2, "", "trevane: unrecognized argument 'x'" + see},
         {{"--help", "x"}, 2, "", "trevane: unexpected argument 'x' after '--help'" + see},
+        {{"--preview", "--preview"},
+         2,
+         "",
+         "trevane: unexpected argument '--preview' after '--preview'" + see},
         {{"--version", "--help"},
          2,
          "",
@@ -180,11 +191,14 @@ TEST_F(PurgeTest, AnyArgumentAnswersWithoutPurging) {
     };
     for (const Case& c : cases) {
         const auto r = run(tokens, c.args);
-        const std::string out =
-            c.args[0] == "--help" && c.status == 0 ? r.out.substr(0, r.out.find('\n') + 1) : r.out;
+        // Of the report and of the help, only the first line.
         EXPECT_EQ(r.status, c.status) << c.args[0];
-        EXPECT_EQ(out, c.out) << c.args[0];
+        EXPECT_EQ(r.out.substr(0, r.out.find('\n') + 1), c.out) << c.args[0];
         EXPECT_EQ(r.err, c.err) << c.args[0];
+        if (c.args[0] == "--preview" && c.status == 0) {
+            EXPECT_GE(find_line(lines(r.out), "Preview only: "), 0) << r.out;
+            EXPECT_EQ(purgetest::report_line(r.out, "height").deleted, 10) << r.out;
+        }
     }
     EXPECT_EQ(db.count("SELECT count(*) FROM height"), 12);
     EXPECT_EQ(db.count("SELECT count(*) FROM PerfLog"), 0);
@@ -216,11 +230,134 @@ TEST_F(PurgeTest, AFailedRunKeepsTheLastSuccessTimeInTheMetricsFile) {
     EXPECT_EQ(failed.at("trevane_last_success_timestamp_seconds"),
               succeeded.at("trevane_last_success_timestamp_seconds"));
 
-    r = run({{"trevane_metrics_file", file}, {"db_name", "no_such_database"}});
+    r = run({{"trevane_metrics_file", file}, {"db_name", "no_such_database_either"}});
     ASSERT_EQ(r.status, 1) << r.out;
-    EXPECT_EQ(purgetest::read_metrics(file, "no_such_database")
+    EXPECT_EQ(purgetest::read_metrics(file, "no_such_database_either")
                   .at("trevane_last_success_timestamp_seconds"),
               0);
+}
+
+// A preview, asked for by --preview or by the token, writes a file of its own next to the
+// purge's and leaves the purge's file, here that of a failed run, byte for byte as it was.
+TEST_F(PurgeTest, APreviewLeavesTheMetricsOfTheLastPurgeAlone) {
+    db.sql("INSERT INTO PurgeDynData VALUES ('height', 'obstime', 0, 0);" +
+           purgetest::observations("height", 5, 1));
+    const std::string file = (dir.path() / "trevane-east.prom").string();
+    const std::string preview_file = (dir.path() / "trevane-east-preview.prom").string();
+    auto r = run({{"trevane_metrics_file", file}, {"PGHOST", "/nonexistent"}});
+    ASSERT_EQ(r.status, 1) << r.out;
+    const std::string failed = testsupport::readFile(file);
+    EXPECT_EQ(purgetest::read_metrics(file, db.name()).at("trevane_last_run_preview"), 0);
+
+    struct Case {
+        testsupport::EnvChanges env;
+        std::vector<std::string> args;
+        double by_token;
+    };
+    const Case cases[] = {
+        {{{"trevane_metrics_file", file}}, {"--preview"}, 0},
+        {{{"trevane_metrics_file", file}, {"trevane_preview", "ON"}}, {}, 1},
+    };
+    for (const Case& c : cases) {
+        r = run(c.env, c.args);
+        ASSERT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_EQ(testsupport::readFile(file), failed);
+        EXPECT_EQ(purgetest::promtool_problems(preview_file), "");
+        const auto preview = purgetest::read_metrics(preview_file, db.name());
+        EXPECT_EQ(preview.at("trevane_preview_last_run_exit_status"), 0);
+        EXPECT_EQ(preview.at("trevane_preview_requested_by_token"), c.by_token);
+        EXPECT_EQ(preview.at("trevane_preview_last_run_total_rows_deleted"), 10);
+        for (const auto& [series, value] : preview) {
+            EXPECT_EQ(series.rfind("trevane_preview_", 0), 0u) << series;
+        }
+        EXPECT_EQ(preview.count("trevane_preview_last_success_timestamp_seconds"), 0u);
+    }
+    EXPECT_EQ(db.count("SELECT count(*) FROM height"), 12);
+}
+
+// The label names the database as the session reports it, or as a target that could not be
+// reached names it, never the rest of the target: no password reaches the metrics file, nor the
+// name of any file that the run makes.
+TEST_F(PurgeTest, APasswordInPgDbpathReachesNoFile) {
+    const std::string file = (dir.path() / "trevane-east.prom").string();
+    struct Case {
+        std::string dbpath;
+        int status;
+        std::string label;
+    };
+    const Case cases[] = {
+        {"unix:postgresql://localhost/" + db.name() + "?password=sekrit7", 0, db.name()},
+        {"tcp:postgresql://127.0.0.1:1/nosuch_label?password=sekrit7", 1, "nosuch_label"},
+        {"dbname=nosuch_kv password=sekrit7", 1, "nosuch_kv"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.dbpath);
+        const auto r = run({{"trevane_metrics_file", file},
+                            {"PG_DBPATH", c.dbpath},
+                            {"STATE_DIRECTORY", dir.path().string()}});
+        ASSERT_EQ(r.status, c.status) << r.out << r.err;
+        const std::string text = testsupport::readFile(file);
+        EXPECT_EQ(text.find("sekrit7"), std::string::npos) << text;
+        EXPECT_EQ(purgetest::read_metrics(file, c.label).at("trevane_last_run_exit_status"),
+                  c.status)
+            << text;
+        EXPECT_TRUE(std::filesystem::exists(dir.path() / ("trevane-" + c.label + ".lock")));
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+            EXPECT_EQ(entry.path().string().find("sekrit7"), std::string::npos) << entry.path();
+        }
+        sleep(1);  // PerfLog rows are keyed by the start second
+    }
+}
+
+// One run per database on a host: the lock file of the database in the state directory, else
+// /run/trevane, else the temporary directory. A run that finds it held says by whom, exits 75,
+// and touches neither the database nor the metrics file.
+TEST_F(PurgeTest, ARunThatFindsTheLockOfItsDatabaseHeldStops) {
+    db.sql("INSERT INTO PurgeDynData VALUES ('height', 'obstime', 0, 0);" +
+           purgetest::observations("height", 5, 1));
+    const std::string file = dir.write("trevane.prom", "left by the run that holds the lock\n");
+    std::filesystem::create_directories(dir.path() / "tmp");
+    struct Case {
+        testsupport::EnvChanges env;
+        std::filesystem::path lock_dir;
+    };
+    const Case cases[] = {
+        {{{"STATE_DIRECTORY", dir.path().string() + ":/nonexistent"}}, dir.path()},
+        {{{"STATE_DIRECTORY", std::nullopt}, {"TMPDIR", (dir.path() / "tmp").string()}},
+         dir.path() / "tmp"},
+    };
+    for (const Case& c : cases) {
+        const auto path = c.lock_dir / ("trevane-" + db.name() + ".lock");
+        SCOPED_TRACE(path);
+        const int fd = open(path.c_str(), O_RDWR | O_CREAT, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(flock(fd, LOCK_EX), 0);
+        const std::string pid = std::to_string(getpid()) + "\n";
+        ASSERT_EQ(write(fd, pid.data(), pid.size()), static_cast<ssize_t>(pid.size()));
+        auto env = c.env;
+        env["trevane_metrics_file"] = file;
+        auto r = run(env);
+        close(fd);
+        EXPECT_EQ(r.status, 75) << r.out << r.err;
+        const auto out = lines(r.out);
+        ASSERT_FALSE(out.empty());
+        EXPECT_EQ(out.back(), "trevane: another run (pid " + std::to_string(getpid()) +
+                                  ") holds the lock of database " + db.name() + " (" +
+                                  path.string() + "); the run stops");
+        EXPECT_EQ(testsupport::readFile(file), "left by the run that holds the lock\n");
+        EXPECT_EQ(db.count("SELECT count(*) FROM height"), 12);
+        EXPECT_EQ(db.count("SELECT count(*) FROM PerfLog"), 0);
+
+        // Let go, the lock is the next run's, which writes its pid into it.
+        r = run(env);
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_EQ(db.count("SELECT count(*) FROM height"), 2);
+        EXPECT_NE(testsupport::readFile(path), pid);
+        EXPECT_NE(testsupport::readFile(file), "left by the run that holds the lock\n");
+        db.sql("DELETE FROM PerfLog; DELETE FROM height;" +
+               purgetest::observations("height", 5, 1));
+        dir.write("trevane.prom", "left by the run that holds the lock\n");
+    }
 }
 
 TEST_F(PurgeTest, AMetricsFileThatCannotBeWrittenIsReportedAndLeavesNoTemporaryFile) {
@@ -233,4 +370,61 @@ TEST_F(PurgeTest, AMetricsFileThatCannotBeWrittenIsReportedAndLeavesNoTemporaryF
     EXPECT_EQ(out.back(),
               "Could not write the metrics file " + target.string() + ": Is a directory");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+// On the journal (JOURNAL_STREAM names the descriptor that standard output and standard error
+// write to), a failure's lines carry "<3>" and a key left alone "<4>"; anywhere else the output
+// is byte for byte what it is without the journal.
+TEST_F(PurgeTest, OnTheJournalFailuresAndKeysLeftAloneCarryTheirPriority) {
+    db.sql(
+        "INSERT INTO PurgeDynData VALUES ('height', 'obstime', 0, 0), "
+        "('no-such', 'obstime', 0, 0), ('nosuch', 'obstime', 0, 0);"
+        "DROP TABLE PurgeProduct; DROP TABLE VTECevent; DROP TABLE PerfLog;");
+    const auto dev_ino = [](const std::string& path) {
+        struct stat st {};
+        EXPECT_EQ(stat(path.c_str(), &st), 0);
+        return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+    };
+    const std::string other = dir.write("other", "");
+    // Both streams into one file, as systemd connects them; numbers masked, for the times.
+    const auto run_into = [&](const std::optional<std::string>& journal) {
+        const std::string out = dir.write("out", "");
+        auto env = db.env();
+        env["PGUSER"] = "trevane";
+        env["JOURNAL_STREAM"] = journal ? (*journal == "out" ? dev_ino(out) : dev_ino(other))
+                                        : std::optional<std::string>();
+        const auto r = runProgram(
+            "/bin/sh", {"-c", "exec \"$0\" >\"$1\" 2>&1", builtProgram("trevane"), out}, env);
+        EXPECT_EQ(r.status, 0) << testsupport::readFile(out);
+        return std::regex_replace(testsupport::readFile(out), std::regex(R"(([^<])\d+)"), "$1#");
+    };
+    const std::string plain = run_into(std::nullopt);
+    EXPECT_EQ(run_into("other"), plain);
+    const auto journal = lines(run_into("out"));
+    const std::pair<std::string, std::string> expected[] = {
+        {"Skipping PurgeDynData row: \"no-such\" / \"obstime\"", "<4>"},
+        {"PostgreSQL error #P# deleting records", "<3>"},
+        {"ERROR - Can't OPEN cursor for PurgeProduct (#P#)", "<3>"},
+        // standard error: the loader's and the access layer's reports
+        {"LoadUnique: error in open cursor", "<3>"},
+        {" table=VTECevent:where=", "<3>"},
+        {"PutPerfLog() in Insert section --- ERROR", "<3>"},
+        {"SQLCODE = (-#) sql state = (#P#)", "<3>"},
+        {"Error Message (relation \"perflog\" does not exist", "<3>"},
+        {"PostgreSQL error #P# attempting insert into PerfLog table", "<3>"},
+    };
+    const auto out = lines(plain);
+    ASSERT_EQ(journal.size(), out.size()) << plain;
+    std::set<std::string> seen;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        std::string prefix;
+        for (const auto& [start, p] : expected) {
+            if (out[i].rfind(start, 0) == 0) {
+                prefix = p;
+                seen.insert(start);
+            }
+        }
+        EXPECT_EQ(journal[i], prefix + out[i]);
+    }
+    EXPECT_EQ(seen.size(), std::size(expected)) << plain;
 }

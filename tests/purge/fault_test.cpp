@@ -362,9 +362,10 @@ TEST_F(FaultTest, ARoleThatMayNotDeleteFromOneTable) {
     testsupport::psql("postgres", "DROP ROLE " + role);
 }
 
-// Two runs started together over the same database both end normally, and leave the database
-// as one run does.
-TEST_F(FaultTest, TwoRunsAtOnceEndAsOne) {
+// Two runs started together over the same database: the one that takes the database's lock
+// purges (held up at its delete of precip by another session), the other stops at once with
+// exit 75 and its line, and the database ends as after one run.
+TEST_F(FaultTest, TwoRunsAtOnceOnePurgesTheOtherStops) {
     const std::string data =
         "INSERT INTO PurgeDynData VALUES ('height', 'obstime', 24, 24), "
         "('precip', 'obstime', 12, 12), ('wind', 'obstime', 0, 0);" +
@@ -393,31 +394,61 @@ TEST_F(FaultTest, TwoRunsAtOnceEndAsOne) {
         300);
     ASSERT_EQ(once.status, 0) << once.out << once.err;
 
-    auto first = std::async(std::launch::async, [&] { return run(); });
-    auto second = std::async(std::launch::async, [&] { return run(); });
-    const RunResult a = first.get();
-    const RunResult b = second.get();
-    int perflog_refused = 0;
-    for (const RunResult* r : {&a, &b}) {
-        expect_own_exit(*r);
-        EXPECT_EQ(r->status, 0) << r->out << r->err;
-        const auto out = lines(r->out);
-        EXPECT_EQ(find_line(out, "  ERROR"), -1) << r->out;
-        EXPECT_EQ(find_line(out, "ERROR"), -1) << r->out;
-        // PerfLog's key is the process and its start time to the second: a run that started in
-        // the same second as the other has its row refused, which it reports and outlives.
-        const int refused = find_line(out, "PostgreSQL error 23505 attempting insert into PerfLog");
-        if (refused >= 0)
-            ++perflog_refused;
-        const int any = find_line(out, "PostgreSQL error");
-        EXPECT_TRUE(any == -1 || any == refused) << r->out;
+    testsupport::EnvChanges holder_env;
+    holder_env["PGAPPNAME"] = "lock_holder";
+    testsupport::Child holder(
+        testsupport::psql_program(),
+        {"-X", "-q", "-d", db.name(), "-c",
+         "BEGIN; LOCK TABLE precip IN ACCESS EXCLUSIVE MODE; SELECT pg_sleep(600)"},
+        holder_env);
+    const std::string held =
+        "SELECT count(*) FROM pg_locks l JOIN pg_stat_activity a ON a.pid = l.pid WHERE "
+        "a.application_name = 'lock_holder' AND l.granted AND l.relation = 'precip'::regclass";
+    for (int i = 0; i < 500 && db.count(held) == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    // Between them the two runs deleted each expired row once.
-    EXPECT_EQ(report_line(a.out, "height").deleted + report_line(b.out, "height").deleted,
-              report_line(once.out, "height").deleted);
+    ASSERT_EQ(db.count(held), 1);
+
+    auto env = db.env();
+    env["trevane_backup_retention_use"] = std::nullopt;
+    env["dpa_grid_dir"] = std::nullopt;
+    env["trevane_preview"] = std::nullopt;
+    env["PGUSER"] = "trevane";
+    env["STATE_DIRECTORY"] = dir.path().string();
+    testsupport::Child a(testsupport::builtProgram("trevane"), {}, env);
+    testsupport::Child b(testsupport::builtProgram("trevane"), {}, env);
+    const auto lock = dir.path() / ("trevane-" + db.name() + ".lock");
+    std::string holder_pid;
+    for (int i = 0; i < 1000 && holder_pid.empty(); ++i) {
+        const std::string text = testsupport::readFile(lock);
+        for (const testsupport::Child* c : {&a, &b}) {
+            if (text == std::to_string(c->pid()) + "\n") {
+                holder_pid = std::to_string(c->pid());
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_FALSE(holder_pid.empty());
+    testsupport::Child& first = holder_pid == std::to_string(a.pid()) ? a : b;
+    testsupport::Child& second = &first == &a ? b : a;
+
+    const RunResult stopped = second.wait(60);
+    EXPECT_EQ(stopped.status, 75) << stopped.out << stopped.err;
+    const auto out = lines(stopped.out);
+    ASSERT_FALSE(out.empty());
+    EXPECT_EQ(out.back(), "trevane: another run (pid " + holder_pid +
+                              ") holds the lock of database " + db.name() + " (" + lock.string() +
+                              "); the run stops");
+
+    db.sql(
+        "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = "
+        "'lock_holder'");
+    const RunResult purged = first.wait(120);
+    expect_own_exit(purged);
+    EXPECT_EQ(purged.status, 0) << purged.out << purged.err;
+    EXPECT_EQ(report_line(purged.out, "height").deleted, report_line(once.out, "height").deleted);
     EXPECT_EQ(contents(db), contents(alone));
-    EXPECT_LE(perflog_refused, 1);
-    EXPECT_EQ(db.count("SELECT count(*) FROM PerfLog"), 2 - perflog_refused);
+    EXPECT_EQ(db.count("SELECT count(*) FROM PerfLog"), 1);
 }
 
 namespace {
@@ -444,18 +475,21 @@ struct FaultCase {
     std::string outcome;
 };
 
+// The purge's metrics file, or, after a preview, the preview's own (trevane-preview.prom).
 std::string metrics_summary(const std::string& file, const std::string& database) {
-    const auto m = purgetest::read_metrics(file, database);
-    const auto at = [&m](const char* name) {
-        const auto found = m.find(name);
+    const bool preview = !std::filesystem::exists(file);
+    const std::string prefix = preview ? "trevane_preview_" : "trevane_";
+    const auto m = purgetest::read_metrics(
+        preview ? file.substr(0, file.size() - 5) + "-preview.prom" : file, database);
+    const auto at = [&m, &prefix](const char* name) {
+        const auto found = m.find(prefix + name);
         return found == m.end() ? std::string("none") : std::to_string(std::lround(found->second));
     };
     const bool success = m.count("trevane_last_success_timestamp_seconds") != 0 &&
                          m.at("trevane_last_success_timestamp_seconds") > 0;
-    return "exit=" + at("trevane_last_run_exit_status") +
-           " failures=" + at("trevane_last_run_failures") +
-           " fallback=" + at("trevane_last_run_retention_fallback") +
-           " success=" + (success ? "1" : "0");
+    return std::string(preview ? "preview " : "") + "exit=" + at("last_run_exit_status") +
+           " failures=" + at("last_run_failures") +
+           " fallback=" + at("last_run_retention_fallback") + " success=" + (success ? "1" : "0");
 }
 
 }  // namespace
@@ -480,7 +514,7 @@ TEST(TrevaneFaults, FaultMatrix) {
          "1 last | exit=1 failures=0 fallback=0 success=0" + untouched},
         {"a preview on a hot standby", Fault::Standby, "trevane_preview=on",
          "Preview on a hot standby: reading only.",
-         "0 inside | exit=0 failures=0 fallback=0 success=1" + untouched},
+         "0 inside | preview exit=0 failures=0 fallback=0 success=0" + untouched},
         {"a purge in a read-only session", Fault::None,
          "PGOPTIONS=-c default_transaction_read_only=on",
          "trevane: the database session is read-only (default_transaction_read_only is on), so "
@@ -530,7 +564,7 @@ TEST(TrevaneFaults, FaultMatrix) {
          "1 last | exit=1 failures=1 fallback=0 success=0" + untouched},
         {"a preview on a hot standby", Fault::Standby, "trevane_preview=on",
          "Preview only: counting what would be deleted; nothing is deleted.",
-         "0 inside | exit=0 failures=0 fallback=0 success=1" + untouched},
+         "0 inside | preview exit=0 failures=0 fallback=0 success=0" + untouched},
         {"a purge in a read-only session", Fault::None,
          "PGOPTIONS=-c default_transaction_read_only=on", refused,
          "1 last | exit=1 failures=1 fallback=0 success=0" + untouched},

@@ -9,8 +9,11 @@
 #include "BinarySearch.h"
 #include "DbmsAccess.h"
 #include "PgTest.h"
+#include "ScopedEnv.h"
 #include "get_location_hsa.h"
+#include "journal_output.h"
 #include "lid_in_table.h"
+#include "run_lock.h"
 #include "run_metrics.h"
 #include "trevane.h"
 
@@ -36,6 +39,85 @@ TEST(LowerTrim, KeepsGraphicCharactersLowerCased) {
 
 TEST(MetricsLabel, EscapesBackslashDoubleQuoteAndNewline) {
     EXPECT_EQ(escape_label_value("a\\b\"c\nd'e"), "a\\\\b\\\"c\\nd'e");
+}
+
+TEST(MetricsLabel, NamesTheDatabaseOfATargetAndNothingElseOfIt) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"east", "east"},
+        {"east@dbhost:5433", "east"},
+        {"tcp:postgresql://dbhost:5432/east?password=pw", "east"},
+        {"unix:postgresql://localhost/east", "east"},
+        {"postgresql://trevane:pw@dbhost/east?sslmode=require", "east"},
+        {"dbname=east password=pw", "east"},
+        {"host=dbhost password=pw", ""},
+        {"postgresql://trevane:pw@dbhost/", ""},
+        {"postgresql://dbhost/?dbname=postgresql://trevane:pw@dbhost/east", ""},
+        {"dbname='user=trevane password=pw'", ""},
+        {"postgresql://trevane:pw@[dbhost/east", ""},
+        {"", ""},
+    };
+    for (const auto& [target, name] : cases) {
+        EXPECT_EQ(database_named_by(target), name) << target;
+    }
+}
+
+TEST(RunFiles, PreviewMetricsAndLockFileNames) {
+    EXPECT_EQ(preview_metrics_path("/m/trevane-east.prom"), "/m/trevane-east-preview.prom");
+    EXPECT_EQ(preview_metrics_path("/m/trevane.prom.d/metrics"),
+              "/m/trevane.prom.d/metrics-preview.prom");
+    testsupport::ScopedEnv env;
+    env.set("STATE_DIRECTORY", "/var/lib/trevane:/var/lib/other");
+    EXPECT_EQ(run_lock_path("east-1.b_c"), "/var/lib/trevane/trevane-east-1.b_c.lock");
+    EXPECT_EQ(run_lock_path("../a b'\xc3\x28"), "/var/lib/trevane/trevane-.._a_b___.lock");
+    EXPECT_EQ(run_lock_path(std::string(300, 'd')),
+              "/var/lib/trevane/trevane-" + std::string(200, 'd') + ".lock");
+}
+
+TEST(JournalPrefix, FailuresAndKeysLeftAloneByTheirShape) {
+    using S = OutputStream;
+    struct Case {
+        S stream;
+        const char* line;
+        const char* previous;
+        const char* prefix;
+    };
+    const Case cases[] = {
+        {S::Out, "ZEFT Database Purge  VORNE OB6  Mar 31, 2005", "", ""},
+        {S::Out, "      12  height              obstime       2005-03-31 14:00:00", "", ""},
+        {S::Out, "   AAA - None deleted; 1 products currently <= 2 max.", "", ""},
+        {S::Out, "    DELETE FROM TextProduct WHERE product_id = 'A'", "", ""},
+        {S::Out, "PostgreSQL error 42P01 attempting insert into PerfLog table", "", "<3>"},
+        {S::Out, "ERROR - Can't OPEN cursor for PurgeProduct (42P01)", "", "<3>"},
+        {S::Out, "  ERROR on delete, status = -400", "", "<3>"},
+        {S::Out, "  where= WHERE geoid='G' End purge of VTECevent table at x", "<3>", "<3>"},
+        {S::Out, "Error subtracting interval", "", "<3>"},
+        {S::Out, "error 2  transforming delete_time_host variable", "", "<3>"},
+        {S::Out, "trevane: SIGTERM received; the run stops", "", "<3>"},
+        {S::Out, "trevane: another run (pid 7) holds the lock of database d (/x); the run stops",
+         "", "<3>"},
+        {S::Out, "The client library says: database \"x\" does not exist", "", "<3>"},
+        {S::Out, "DELETE FROM height WHERE  obstime < 'x' ; ", "", "<3>"},
+        {S::Out, "The conversion from a \"time_t\" value to a struct tm", "", "<3>"},
+        {S::Out, "The supplied value, 5, is probably not a valid", "<3>", "<3>"},
+        {S::Out, "Station ABCDEFGHIJ of height left alone: its lid is longer than 8 characters", "",
+         "<4>"},
+        {S::Out,
+         "  Combination G:O:FL:W left alone: PostgreSQL error 57014 reading its latest "
+         "producttime",
+         "", "<4>"},
+        {S::Out, "ERROR - Can't delete file /g/x (not a plain file name; left alone)", "", "<4>"},
+        {S::Out, "   (where clause:  WHERE obstime < 'x' AND maxvald > 0.0 )", "<4>", "<4>"},
+        {S::Out, "   (where clause:  WHERE obstime < 'x' AND maxvald > 0.0 )", "<3>", "<3>"},
+        {S::Out, "Skipping PurgeDynData row: \"a b\" / \"c\" is not a plain table and column name",
+         "", "<4>"},
+        {S::Err, "Unable to open database x - (-402)", "", "<3>"},
+        {S::Err, "SQLCODE = (-400) sql state = (42P01)", "<3>", "<3>"},
+        {S::Err, "NOTICE:  table \"x\" does not exist, skipping", "", ""},
+        {S::Err, "DETAIL:  more", "", ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(journal_prefix(c.stream, c.line, c.previous), c.prefix) << c.line;
+    }
 }
 
 TEST(BinarySearch, FindsEveryElementOfASortedTable) {

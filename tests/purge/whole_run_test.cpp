@@ -148,8 +148,9 @@ TEST_F(WholeRunTest, APreviewChangesNothingAndCountsWhatTheRunThenDeletes) {
 
     const auto preview = run(tokens(true));
     ASSERT_EQ(preview.status, 0) << preview.out << preview.err;
-    EXPECT_EQ(promtool_problems(metrics_file()), "");
-    const auto previewed = read_metrics(metrics_file(), db.name());
+    const std::string preview_file = (dir.path() / "trevane-preview.prom").string();
+    EXPECT_EQ(promtool_problems(preview_file), "");
+    const auto previewed = read_metrics(preview_file, db.name());
     EXPECT_EQ(snapshot(db), before);
     EXPECT_EQ(grid_files(), files_before);
     const auto out = lines(preview.out);
@@ -174,17 +175,20 @@ TEST_F(WholeRunTest, APreviewChangesNothingAndCountsWhatTheRunThenDeletes) {
     for (const std::string& t : kTables) {
         const std::string series = "trevane_last_run_rows_deleted{table=\"" + t + "\"}";
         EXPECT_EQ(report_line(preview.out, t).deleted, report_line(real.out, t).deleted) << t;
-        EXPECT_EQ(previewed.at(series), report_line(preview.out, t).deleted) << t;
+        EXPECT_EQ(previewed.at("trevane_preview_" + series.substr(8)),
+                  report_line(preview.out, t).deleted)
+            << t;
         EXPECT_EQ(done.at(series), report_line(real.out, t).deleted) << t;
     }
     const long long versions_deleted =
         versions_before - db.count("SELECT count(*) FROM TextProduct");
     EXPECT_EQ(sum_after(preview.out, "    (preview: "), versions_deleted);
-    EXPECT_EQ(previewed.at("trevane_last_run_text_product_versions_deleted"), versions_deleted);
+    EXPECT_EQ(previewed.at("trevane_preview_last_run_text_product_versions_deleted"),
+              versions_deleted);
     EXPECT_EQ(done.at("trevane_last_run_text_product_versions_deleted"), versions_deleted);
-    EXPECT_EQ(previewed.at("trevane_last_run_grid_files_removed"), would_remove);
+    EXPECT_EQ(previewed.at("trevane_preview_last_run_grid_files_removed"), would_remove);
     EXPECT_EQ(done.at("trevane_last_run_grid_files_removed"), files_before - grid_files());
-    EXPECT_EQ(previewed.at("trevane_last_run_preview"), 1);
+    EXPECT_EQ(previewed.at("trevane_preview_requested_by_token"), 1);
     EXPECT_EQ(done.at("trevane_last_run_preview"), 0);
     EXPECT_EQ(sum_after(preview.out, "   (preview: "),
               events_before - db.count("SELECT count(*) FROM VTECevent"));
