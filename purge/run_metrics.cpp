@@ -120,7 +120,9 @@ std::string metrics_text(const RunEnd& end, const RunFigures& f, double last_suc
     gauge(out, database, "trevane_last_run_grid_files_removed",
           "Radar grid files the last run removed (a preview: would remove).", f.grid_files_removed);
     gauge(out, database, "trevane_last_run_grid_files_not_removed",
-          "Radar grid files the last run could not remove or left alone.",
+          "Radar grid files the last run kept on purpose: their rows stayed, their names were "
+          "cut or no plain file names, or dpa_grid_dir was unset. A file it failed to remove "
+          "counts in trevane_last_run_failures.",
           f.grid_files_not_removed);
     gauge(out, database, "trevane_last_run_text_product_versions_deleted",
           "Text product versions the last run deleted (a preview: would delete).",
@@ -132,7 +134,9 @@ std::string metrics_text(const RunEnd& end, const RunFigures& f, double last_suc
           end.failures);
     gauge(out, database, "trevane_last_run_retention_fallback",
           "1 when the last run was asked for backup retention but could not read the office's "
-          "hsa, so every table kept rows for num_hours_host.",
+          "hsa: with an empty Admin every table kept rows for num_hours_host; when reading "
+          "Admin failed, every station kept its rows back to the earlier of the host and "
+          "backup cutoffs.",
           end.retention_fallback ? 1 : 0);
 
     // Every pass has its sample, so that an alert sees 0 rather than nothing.

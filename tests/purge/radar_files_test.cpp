@@ -32,10 +32,13 @@ TEST_F(RadarFilesTest, FilesOfExpiringRowsGoOnceTheirRowsAreDeleted) {
     radar_row(32, "old_null", "NULL");
     radar_row(2, "fresh", "2.0");
     radar_row(33, "missing", "1.0");
+    radar_row(34, "a_directory", "1.0");
     for (const char* f : {"old_with_grid", "old_zero", "old_null", "fresh", "unrelated"}) {
         dir.write("grid/" + std::string(f), "grid");
     }
-    const auto r = run({{"dpa_grid_dir", grid()}});
+    fs::create_directories(dir.path() / "grid" / "a_directory");
+    const std::string metrics = (dir.path() / "run.prom").string();
+    const auto r = run({{"dpa_grid_dir", grid()}, {"trevane_metrics_file", metrics}});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
 
     EXPECT_FALSE(exists("old_with_grid"));
@@ -44,17 +47,24 @@ TEST_F(RadarFilesTest, FilesOfExpiringRowsGoOnceTheirRowsAreDeleted) {
     EXPECT_TRUE(exists("fresh"));
     EXPECT_TRUE(exists("unrelated"));
     // The rows go all the same, whatever their maxvald.
-    EXPECT_EQ(report_line(r.out, "dparadar").deleted, 4);
+    EXPECT_EQ(report_line(r.out, "dparadar").deleted, 5);
     EXPECT_EQ(db.count("SELECT count(*) FROM DPARadar"), 1);
 
-    // A file that cannot be removed is reported with the selection clause.
+    // A file that is gone already counts as removed; one that cannot be removed is reported with
+    // the selection clause and the reason, and counts as a failure.
     const auto out = lines(r.out);
-    const int at = find_line(out, "ERROR - Can't delete file " + grid() + "/missing ");
+    EXPECT_EQ(find_line(out, "ERROR - Can't delete file " + grid() + "/missing"), -1) << r.out;
+    const int at = find_line(out, "ERROR - Can't delete file " + grid() + "/a_directory ");
     ASSERT_GE(at, 0) << r.out;
-    EXPECT_EQ(out[at], "ERROR - Can't delete file " + grid() + "/missing ");
+    EXPECT_EQ(out[at], "ERROR - Can't delete file " + grid() + "/a_directory ");
     EXPECT_EQ(out[at + 1], "   (where clause:  WHERE obstime < '" +
                                report_line(r.out, "dparadar").host_cutoff +
                                "' AND maxvald > 0.0 )");
+    EXPECT_EQ(out[at + 2], "   (reason: Is a directory)");
+    const auto m = purgetest::read_metrics(metrics, db.name());
+    EXPECT_EQ(m.at("trevane_last_run_grid_files_removed"), 2);
+    EXPECT_EQ(m.at("trevane_last_run_grid_files_not_removed"), 0);
+    EXPECT_EQ(m.at("trevane_last_run_failures"), 1);
 }
 
 TEST_F(RadarFilesTest, NamesThatLeaveTheGridDirectoryAreNeverRemoved) {
