@@ -210,9 +210,8 @@ void remove_grid_files(RunState& run, GridFiles& found, timestamp rows_gone_befo
                 run.figures.note_grid_file_not_removed();
                 continue;
             }
-            const GridFileOutcome outcome = delete_file(run, found.directory.c_str(),
-                                                        file.name.c_str(), found.where.c_str(),
-                                                        file.cut);
+            const GridFileOutcome outcome = delete_file(
+                run, found.directory.c_str(), file.name.c_str(), found.where.c_str(), file.cut);
             PendingGridFile entry{found.directory + "/" + file.name, file.obstime};
             if (outcome == GridFileOutcome::Failed && identify_grid_file(entry) == 0) {
                 still_pending.push_back(std::move(entry));  // a later run tries again

@@ -87,8 +87,7 @@ std::optional<std::string> decode(std::string_view text) {
         }
         unsigned value = 0;
         const char* first = text.data() + i + 1;
-        if (i + 2 >= text.size() ||
-            std::from_chars(first, first + 2, value, 16).ptr != first + 2) {
+        if (i + 2 >= text.size() || std::from_chars(first, first + 2, value, 16).ptr != first + 2) {
             return std::nullopt;
         }
         out += static_cast<char>(value);

@@ -294,8 +294,7 @@ struct TablePlan {
 // With backup retention, a table whose stations can't be told apart (its lid lookup failed, or
 // the office's hsa could not be read) keeps its rows back to the earlier of the two cutoffs; a
 // table without a lid column goes by the host cutoff.
-TablePlan plan_table(Retention retention, int lid_count, const Cutoff& host,
-                     const Cutoff& backup) {
+TablePlan plan_table(Retention retention, int lid_count, const Cutoff& host, const Cutoff& backup) {
     const Cutoff& earlier = earlier_of(host, backup);
     if (retention == Retention::HostOnly) {
         return {&host, host.value, TablePlan::Note::None};
@@ -385,9 +384,10 @@ void purge_one(RunState& run, PurgeDynRow& row) {
         return;
     }
     if (grid_files.read_failed) {
-        std::printf("Table %s left alone: PostgreSQL error %s reading the grid files of its "
-                    "expiring rows\n",
-                    table_name, grid_files.failed_state.c_str());
+        std::printf(
+            "Table %s left alone: PostgreSQL error %s reading the grid files of its "
+            "expiring rows\n",
+            table_name, grid_files.failed_state.c_str());
         run.figures.note_key_left_alone("tables");
         return;
     }
@@ -405,10 +405,10 @@ void purge_one(RunState& run, PurgeDynRow& row) {
     }
     const DeleteOutcome outcome =
         plan.cutoff == nullptr
-            ? delete_by_station(run, table_name,
-                                {time_clause(time_column_name, host),
-                                 time_clause(time_column_name, backup),
-                                 time_clause(time_column_name, earlier_of(host, backup))})
+            ? delete_by_station(
+                  run, table_name,
+                  {time_clause(time_column_name, host), time_clause(time_column_name, backup),
+                   time_clause(time_column_name, earlier_of(host, backup))})
             : delete_where(run, table_name, time_clause(time_column_name, *plan.cutoff), false);
     if (outcome.complete) {
         remove_grid_files(run, grid_files, plan.rows_gone_before);

@@ -131,7 +131,7 @@ std::string metrics_text(const RunEnd& end, const RunFigures& f, double last_suc
           "VTECevent geoid/office/phenomenon/significance combinations the last run processed.",
           f.event_combinations);
     gauge(out, database, "trevane_last_run_failures", "Statements that failed in the last run.",
-          end.failures);
+          end.failures + f.file_failures);
     gauge(out, database, "trevane_last_run_retention_fallback",
           "1 when the last run was asked for backup retention but could not read the office's "
           "hsa: with an empty Admin every table kept rows for num_hours_host; when reading "

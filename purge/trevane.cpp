@@ -225,7 +225,7 @@ int trevane_run() {
     if (!run.metrics_file.empty()) {
         write_run_metrics(run.metrics_file,
                           {start, epoch_seconds_now(), status, run.preview, run.rows_deleted,
-                           run.tables_processed, esql::failed_statement_count() + run.figures.file_failures,
+                           run.tables_processed, esql::failed_statement_count(),
                            run.retention_fallback, run.database},
                           run.figures);
     }

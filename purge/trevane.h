@@ -22,7 +22,7 @@ enum class Retention {
 struct RunState {
     const char* process = "trevane";  // name under which the run is recorded in PerfLog
     std::time_t start_seconds = 0;
-    timestamp start_time = 0;       // local wall-clock time at the start, for PerfLog
+    timestamp start_time = 0;  // local wall-clock time at the start, for PerfLog
     Retention retention = Retention::HostOnly;
     char office_hsa[6] = "";        // hsa of the Admin row, read for backup retention
     int tables_processed = 0;       // PurgeDynData rows fetched

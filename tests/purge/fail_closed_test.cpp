@@ -101,8 +101,8 @@ TEST_F(FailClosedTest, KeysThatCannotBeTrustedAreLeftAlone) {
          "'obstime', 72, 24);" +
              observations("height", 120, 1, "'OWN1'"),
          "REVOKE SELECT ON pg_catalog.pg_attribute FROM PUBLIC;", true,
-         "ERROR - lid lookup failed for height - host cutoff value used", kRowsByStation,
-         "OWN1:73", ""},
+         "ERROR - lid lookup failed for height - host cutoff value used", kRowsByStation, "OWN1:73",
+         ""},
         {"a read of the expiring radar rows that fails",
          "INSERT INTO PurgeDynData VALUES ('dparadar', 'obstime', 24, 24);"
          "INSERT INTO DPARadar (radid, obstime, maxvald, grid_filename) VALUES "

@@ -163,9 +163,10 @@ std::string listed(const std::string& path, int hours, bool remade = false) {
     if (::stat(path.c_str(), &st) != 0) {
         st = {};
     }
-    const long long obstime = (static_cast<long long>(std::time(nullptr)) - hours * 3600LL -
-                               946684800LL) * 1000000LL;
-    const long long mtime = st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec - (remade ? 1 : 0);
+    const long long obstime =
+        (static_cast<long long>(std::time(nullptr)) - hours * 3600LL - 946684800LL) * 1000000LL;
+    const long long mtime =
+        st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec - (remade ? 1 : 0);
     return std::to_string(obstime) + " " + std::to_string(st.st_dev) + " " +
            std::to_string(st.st_ino) + " " + std::to_string(mtime) + " " + path + "\n";
 }
@@ -234,9 +235,9 @@ TEST_F(RadarFilesTest, FilesListedByAnEarlierRunGoOnlyOnceTheirRowsAreGone) {
         EXPECT_EQ(joined(after), c.listed_after) << r.out;
         const auto out = lines(r.out);
         const bool deleted = *c.restrict == '\0';
-        EXPECT_EQ(find_line(out, "Removed 1 radar grid files whose rows an earlier run deleted") >=
-                      0,
-                  deleted)
+        EXPECT_EQ(
+            find_line(out, "Removed 1 radar grid files whose rows an earlier run deleted") >= 0,
+            deleted)
             << r.out;
         EXPECT_EQ(find_line(out, "Radar grid file " + grid() +
                                      "/remade, listed by an earlier run, has changed since; left "
@@ -259,7 +260,8 @@ TEST_F(RadarFilesTest, AKillBetweenTheDeleteAndTheRemovalsLeavesNoOrphanPastTheN
     fs::create_directories(state);
     const auto wait_for = [this](const std::string& condition, const char* what) {
         for (int i = 0; i < 3000; ++i) {
-            if (db.count("SELECT count(*) FROM pg_stat_activity WHERE " + condition) > 0) return;
+            if (db.count("SELECT count(*) FROM pg_stat_activity WHERE " + condition) > 0)
+                return;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         FAIL() << what;
@@ -282,8 +284,9 @@ TEST_F(RadarFilesTest, AKillBetweenTheDeleteAndTheRemovalsLeavesNoOrphanPastTheN
              "no delete from dparadar waits");
     killed.signal(SIGKILL);
     killed.wait();
-    db.sql("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = "
-           "'radar_lock_holder'");
+    db.sql(
+        "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = "
+        "'radar_lock_holder'");
     for (int i = 0; i < 3000 && db.count("SELECT count(*) FROM pg_stat_activity WHERE "
                                          "datname = current_database() AND pid <> "
                                          "pg_backend_pid()") > 0;
@@ -298,8 +301,8 @@ TEST_F(RadarFilesTest, AKillBetweenTheDeleteAndTheRemovalsLeavesNoOrphanPastTheN
     EXPECT_FALSE(exists("old1"));
     EXPECT_FALSE(exists("old2"));
     EXPECT_TRUE(exists("fresh"));
-    EXPECT_GE(find_line(lines(r.out), "Removed 2 radar grid files whose rows an earlier run deleted"),
-              0)
+    EXPECT_GE(
+        find_line(lines(r.out), "Removed 2 radar grid files whose rows an earlier run deleted"), 0)
         << r.out;
     EXPECT_FALSE(fs::exists(state + "/radar-grid-files.pending"));
 }
@@ -308,16 +311,16 @@ TEST_F(RadarFilesTest, AKillBetweenTheDeleteAndTheRemovalsLeavesNoOrphanPastTheN
 // cancelled, the files go exactly when their rows do.
 TEST_F(RadarFilesTest, AStopDuringTheRadarDeleteKeepsFilesAndRowsTogether) {
     const auto seed = [this] {
-        db.sql("DELETE FROM DPARadar; DELETE FROM PurgeDynData; INSERT INTO PurgeDynData VALUES "
-               "('dparadar', 'obstime', 24, 24)");
+        db.sql(
+            "DELETE FROM DPARadar; DELETE FROM PurgeDynData; INSERT INTO PurgeDynData VALUES "
+            "('dparadar', 'obstime', 24, 24)");
         radar_row(30, "old1", "1.0");
         radar_row(31, "old2", "1.0");
         for (const char* f : {"old1", "old2"}) dir.write("grid/" + std::string(f), "grid");
     };
     const std::string log = (dir.path() / "statements.log").string();
-    testsupport::EnvChanges env = {{"dpa_grid_dir", grid()},
-                                   {"LD_PRELOAD", FAULT_INJECT_LIBRARY},
-                                   {"FAULT_LOG", log}};
+    testsupport::EnvChanges env = {
+        {"dpa_grid_dir", grid()}, {"LD_PRELOAD", FAULT_INJECT_LIBRARY}, {"FAULT_LOG", log}};
     seed();
     ASSERT_EQ(run(env).status, 0);
     std::string at;
