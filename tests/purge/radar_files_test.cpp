@@ -341,3 +341,93 @@ TEST_F(RadarFilesTest, AStopDuringTheRadarDeleteKeepsFilesAndRowsTogether) {
     EXPECT_EQ(exists("old1"), rows == 2) << r.out;
     EXPECT_EQ(exists("old2"), rows == 2) << r.out;
 }
+
+// A pending list that cannot be kept leaves the radar rows and their files alone; a listed file
+// that cannot be removed says why, stays listed, and counts as a failure.
+TEST_F(RadarFilesTest, APendingListThatCannotBeKeptLeavesRowsAndFiles) {
+    struct Case {
+        const char* name;
+        const char* state;               // the state directory, under the test's directory
+        bool listed_directory;           // the list names grid/a_directory, left by an earlier run
+        std::string list;                // written as the list before the run, unless empty
+        std::vector<std::string> lines;  // {path} stands for the list's path
+        long rows_left;
+        double left_alone;
+    };
+    const Case cases[] = {
+        {"a list that is not one",
+         "state",
+         false,
+         "garbage\n",
+         {"ERROR - Table dparadar left alone: can't read the list of pending radar grid files "
+          "{path}: it is not a list of pending grid files"},
+         2,
+         1},
+        {"a state directory that does not exist",
+         "missing",
+         false,
+         "",
+         {"ERROR - Table dparadar left alone: can't write the list of pending radar grid files "
+          "{path}: creating it: No such file or directory"},
+         2,
+         1},
+        {"a listed file that is a directory",
+         "state",
+         true,
+         "",
+         {"ERROR - Can't delete file {grid}/a_directory ", "   (reason: Is a directory)",
+          "   (listed in {path} by an earlier run)"},
+         0,
+         0},
+    };
+    db.sql("INSERT INTO PurgeDynData VALUES ('dparadar', 'obstime', 24, 24)");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        db.sql("DELETE FROM DPARadar");
+        fs::remove_all(grid());
+        fs::remove_all(dir.path() / "state");
+        fs::create_directories(dir.path() / "state");
+        fs::create_directories(dir.path() / "grid" / "a_directory");
+        radar_row(30, "old1", "1.0");
+        radar_row(31, "old2", "1.0");
+        for (const char* f : {"old1", "old2"}) dir.write("grid/" + std::string(f), "grid");
+        const std::string path = (dir.path() / c.state / "radar-grid-files.pending").string();
+        std::string list = c.list;
+        if (c.listed_directory) {
+            list = kListHeader + listed(grid() + "/a_directory", 30);
+        }
+        if (!list.empty()) {
+            dir.write(std::string(c.state) + "/radar-grid-files.pending", list);
+        }
+        const std::string metrics = (dir.path() / "run.prom").string();
+        const auto r = run({{"dpa_grid_dir", grid()},
+                            {"STATE_DIRECTORY", (dir.path() / c.state).string()},
+                            {"trevane_metrics_file", metrics}});
+        ASSERT_EQ(r.status, 0) << r.out << r.err;
+        const auto out = lines(r.out);
+        std::vector<std::string> expected;
+        for (std::string line : c.lines) {
+            for (const auto& [mark, value] :
+                 {std::pair<std::string, std::string>{"{path}", path}, {"{grid}", grid()}}) {
+                if (const auto at = line.find(mark); at != std::string::npos) {
+                    line.replace(at, mark.size(), value);
+                }
+            }
+            expected.push_back(line);
+        }
+        const int at = find_line(out, expected[0]);
+        ASSERT_GE(at, 0) << r.out;
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            EXPECT_EQ(out[at + i], expected[i]);
+        }
+        EXPECT_EQ(db.count("SELECT count(*) FROM DPARadar"), c.rows_left);
+        EXPECT_EQ(exists("old1"), c.rows_left > 0);
+        EXPECT_TRUE(fs::exists(dir.path() / "grid" / "a_directory"));
+        const auto m = purgetest::read_metrics(metrics, db.name());
+        EXPECT_EQ(m.at("trevane_last_run_failures"), 1);
+        EXPECT_EQ(m.at("trevane_last_run_keys_left_alone{pass=\"tables\"}"), c.left_alone);
+        if (c.listed_directory) {  // it stays listed for a later run
+            EXPECT_NE(testsupport::readFile(path).find("/a_directory\n"), std::string::npos);
+        }
+    }
+}
