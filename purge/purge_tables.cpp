@@ -131,6 +131,9 @@ bool plain_identifier(const char* name) {
 struct DeleteOutcome {
     long rows = 0;
     bool failed = false;
+    // Every row the delete was meant to take is gone: no statement failed, no station was left
+    // alone and no stop cut it short.
+    bool complete = true;
 };
 
 // Deletes the rows of `table` that meet `condition` as the prepared statement "p_delete"; in a
@@ -150,6 +153,7 @@ DeleteOutcome delete_where(const RunState& run, const char* table, const std::st
         }
         std::printf("PostgreSQL error %s preparing delete statement\n", r.state);
         outcome.failed = true;
+        outcome.complete = false;
         return outcome;
     }
     int count = 0;
@@ -161,6 +165,7 @@ DeleteOutcome delete_where(const RunState& run, const char* table, const std::st
         }
         std::printf("PostgreSQL error %s deleting records\n", r.state);
         outcome.failed = true;
+        outcome.complete = false;
         return outcome;
     }
     if (r.code == 0) {
@@ -171,9 +176,9 @@ DeleteOutcome delete_where(const RunState& run, const char* table, const std::st
 
 // The clauses of one table's station-by-station delete.
 struct StationClauses {
-    const std::string& host;    // the office's own stations
-    const std::string& backup;  // every other station
-    const std::string& safest;  // the earlier cutoff of the two, when stations can't be told apart
+    std::string host;    // the office's own stations
+    std::string backup;  // every other station
+    std::string safest;  // the earlier cutoff of the two, when stations can't be told apart
 };
 
 // A text without its trailing blanks: a char(n) column pads its values.
@@ -195,6 +200,7 @@ DeleteOutcome delete_by_station(RunState& run, const char* table, const StationC
         if (count < 0) {
             run.figures.note_table_failed(table);
             total.failed = true;
+            total.complete = false;
         }
         return total;
     }
@@ -202,6 +208,7 @@ DeleteOutcome delete_by_station(RunState& run, const char* table, const StationC
     std::size_t at = 0;
     for (Node* node = ListFirst(&stations->list); node != nullptr; node = ListNext(node), ++at) {
         if (run_stop_requested()) {
+            total.complete = false;
             break;
         }
         // The lid as stored: a varchar lid keeps its trailing blanks in the delete, where a
@@ -215,7 +222,12 @@ DeleteOutcome delete_by_station(RunState& run, const char* table, const StationC
             std::printf("Station %s of %s left alone: its lid is longer than %zu characters\n",
                         value, table, sizeof lid - 1);
             run.figures.note_key_left_alone("tables");
+            total.complete = false;
             continue;
+        }
+        // A NULL lid arrives empty, and no station's delete takes its rows.
+        if (stored.empty()) {
+            total.complete = false;
         }
         bare.copy(lid, bare.size());
         char station_hsa[4] = "";
@@ -243,6 +255,7 @@ DeleteOutcome delete_by_station(RunState& run, const char* table, const StationC
         if (outcome.failed) {
             run.figures.note_table_failed(table);
             total.failed = true;
+            total.complete = false;
             break;
         }
         total.rows += outcome.rows;
@@ -251,7 +264,7 @@ DeleteOutcome delete_by_station(RunState& run, const char* table, const StationC
     return total;
 }
 
-void print_header(int backup) {
+void print_header(bool backup) {
     std::printf("\n number\n");
     if (backup) {
         std::printf(
@@ -263,6 +276,40 @@ void print_header(int backup) {
         std::printf("%s\n", std::string(63, '-').c_str());
     }
     std::fflush(nullptr);
+}
+
+const Cutoff& earlier_of(const Cutoff& host, const Cutoff& backup) {
+    return backup.value < host.value ? backup : host;
+}
+
+// How the rows of one table go, decided once: the cutoff that the delete uses is the one that
+// the removal of the grid files goes by.
+struct TablePlan {
+    enum class Note { None, NoLidField, LidLookupFailed };
+    const Cutoff* cutoff;        // one statement with this cutoff; none: station by station
+    timestamp rows_gone_before;  // every row older than this is gone once the delete succeeds
+    Note note;                   // what the report line is followed by
+};
+
+// With backup retention, a table whose stations can't be told apart (its lid lookup failed, or
+// the office's hsa could not be read) keeps its rows back to the earlier of the two cutoffs; a
+// table without a lid column goes by the host cutoff.
+TablePlan plan_table(Retention retention, int lid_count, const Cutoff& host, const Cutoff& backup) {
+    const Cutoff& earlier = earlier_of(host, backup);
+    if (retention == Retention::HostOnly) {
+        return {&host, host.value, TablePlan::Note::None};
+    }
+    if (lid_count < 0) {
+        return {&earlier, earlier.value, TablePlan::Note::LidLookupFailed};
+    }
+    if (lid_count == 0) {
+        return {&host, host.value, TablePlan::Note::NoLidField};
+    }
+    if (retention == Retention::EarlierOfBoth) {
+        return {&earlier, earlier.value, TablePlan::Note::None};
+    }
+    // Station by station: every station's rows older than the earlier cutoff go.
+    return {nullptr, earlier.value, TablePlan::Note::None};
 }
 
 // Purges the table of one PurgeDynData row.
@@ -291,6 +338,7 @@ void purge_one(RunState& run, PurgeDynRow& row) {
 
     lower_trim(time_column_name);
     const bool date_column = std::strstr(time_column_name, "date") != nullptr;
+    const bool two_cutoffs = run.retention != Retention::HostOnly;
 
     timestamp now = 0;
     timet_to_yearsec_dt(std::time(nullptr), &now);
@@ -301,14 +349,11 @@ void purge_one(RunState& run, PurgeDynRow& row) {
         stop_run(1);
         return;
     }
-    if (run.backup_retention && compute_cutoff(now, row.num_hours_backup, {date_column, true},
-                                               backup) == CutoffStatus::Fatal) {
+    if (two_cutoffs && compute_cutoff(now, row.num_hours_backup, {date_column, true}, backup) ==
+                           CutoffStatus::Fatal) {
         stop_run(1);
         return;
     }
-    const std::string backup_clause =
-        run.backup_retention ? time_clause(time_column_name, backup) : std::string();
-    const std::string host_clause = time_clause(time_column_name, host);
 
     lower_trim(table_name);
     note_run_item("table", table_name);
@@ -331,10 +376,19 @@ void purge_one(RunState& run, PurgeDynRow& row) {
         return;
     }
     // The grid files of the expiring rows are read before the rows go and removed only once
-    // their delete has succeeded, so that no file goes while its row stays.
-    const GridFiles grid_files = find_grid_files(table_name, host.text.c_str());
+    // their delete has succeeded, so that no file goes while its row stays; rows whose files
+    // could not be read stay, so that no file outlives its row.
+    GridFiles grid_files = find_grid_files(table_name, host.text.c_str());
     if (run_stop_requested()) {
         keep_grid_files(run, grid_files);
+        return;
+    }
+    if (grid_files.read_failed) {
+        std::printf(
+            "Table %s left alone: PostgreSQL error %s reading the grid files of its "
+            "expiring rows\n",
+            table_name, grid_files.failed_state.c_str());
+        run.figures.note_key_left_alone("tables");
         return;
     }
 
@@ -343,39 +397,38 @@ void purge_one(RunState& run, PurgeDynRow& row) {
         keep_grid_files(run, grid_files);
         return;
     }
-    // With backup retention, a table whose stations can't be told apart (its lid lookup failed,
-    // or the office's hsa could not be read) keeps its rows back to the earlier of the two
-    // cutoffs.
-    const bool backup_earlier = run.backup_retention && backup.value < host.value;
-    const std::string& safest = backup_earlier ? backup_clause : host_clause;
-    const bool lookup_failed = run.backup_retention && lid_count < 0;
-    const bool stations_unknown = run.backup_retention && run.office_hsa_unread && lid_count > 0;
-    const bool by_station = run.backup_retention && lid_count > 0 && !stations_unknown;
-    const DeleteOutcome outcome =
-        by_station ? delete_by_station(run, table_name, {host_clause, backup_clause, safest})
-                   : delete_where(run, table_name,
-                                  lookup_failed || stations_unknown ? safest : host_clause, false);
-    // The files were found by the host cutoff; rows that went by an earlier one keep theirs.
-    const bool earlier_cutoff = backup_earlier && (by_station || lookup_failed || stations_unknown);
-    if (outcome.failed) {
+    const TablePlan plan = plan_table(run.retention, lid_count, host, backup);
+    if (!list_pending_grid_files(run, grid_files)) {
+        run.figures.note_key_left_alone("tables");
         keep_grid_files(run, grid_files);
-    } else {
-        remove_grid_files(run, grid_files,
-                          earlier_cutoff ? std::optional<timestamp>(backup.value) : std::nullopt);
+        return;
     }
-    if (outcome.failed && !by_station) {
+    const DeleteOutcome outcome =
+        plan.cutoff == nullptr
+            ? delete_by_station(
+                  run, table_name,
+                  {time_clause(time_column_name, host), time_clause(time_column_name, backup),
+                   time_clause(time_column_name, earlier_of(host, backup))})
+            : delete_where(run, table_name, time_clause(time_column_name, *plan.cutoff), false);
+    if (outcome.complete) {
+        remove_grid_files(run, grid_files, plan.rows_gone_before);
+    } else {
+        keep_grid_files(run, grid_files);
+    }
+    if (outcome.failed && plan.cutoff != nullptr) {
         run.figures.note_table_failed(table_name);
         return;  // no report line
     }
     const long rows = outcome.rows;
 
-    if (run.backup_retention) {
+    if (two_cutoffs) {
         std::printf(" %7ld  %-18s  %-12s  %-s  %-s\n", rows, table_name, time_column_name,
                     host.text.c_str(), backup.text.c_str());
-        if (lookup_failed && backup_earlier) {
-            std::printf("          -- lid lookup failed - backup cutoff value used\n");
-        } else if (lid_count <= 0) {
+        if (plan.note == TablePlan::Note::NoLidField) {
             std::printf("          -- table does not have lid field - host cutoff value used\n");
+        } else if (plan.note == TablePlan::Note::LidLookupFailed) {
+            std::printf("ERROR - lid lookup failed for %s - %s cutoff value used\n", table_name,
+                        plan.cutoff == &backup ? "backup" : "host");
         }
     } else {
         std::printf(" %7ld  %-18s  %-12s  %-s\n", rows, table_name, time_column_name,
@@ -413,7 +466,7 @@ void purge_listed_tables(RunState& run) {
         return;
     }
 
-    print_header(run.backup_retention);
+    print_header(run.retention != Retention::HostOnly);
     run.tables_processed = 0;
     run.rows_deleted = 0;
 

@@ -133,7 +133,9 @@ std::string metrics_text(const RunEnd& end, const RunFigures& f, double last_suc
     gauge(out, database, p + "last_run_grid_files_removed",
           "Radar grid files the last run removed (a preview: would remove).", f.grid_files_removed);
     gauge(out, database, p + "last_run_grid_files_not_removed",
-          "Radar grid files the last run could not remove or left alone.",
+          "Radar grid files the last run kept on purpose: their rows stayed, their names were "
+          "cut or no plain file names, or dpa_grid_dir was unset. A file it failed to remove "
+          "counts in trevane_last_run_failures.",
           f.grid_files_not_removed);
     gauge(out, database, p + "last_run_text_product_versions_deleted",
           "Text product versions the last run deleted (a preview: would delete).",
@@ -141,11 +143,13 @@ std::string metrics_text(const RunEnd& end, const RunFigures& f, double last_suc
     gauge(out, database, p + "last_run_event_combinations_processed",
           "VTECevent geoid/office/phenomenon/significance combinations the last run processed.",
           f.event_combinations);
-    gauge(out, database, p + "last_run_failures", "Statements that failed in the last run.",
-          end.failures);
+    gauge(out, database, p + "last_run_failures", "Statements that failed in the last run, and radar grid files it failed to remove.",
+          end.failures + f.file_failures);
     gauge(out, database, p + "last_run_retention_fallback",
           "1 when the last run was asked for backup retention but could not read the office's "
-          "hsa, so every table kept rows for num_hours_host.",
+          "hsa: with an empty Admin every table kept rows for num_hours_host; when reading "
+          "Admin failed, every station kept its rows back to the earlier of the host and "
+          "backup cutoffs.",
           end.retention_fallback ? 1 : 0);
 
     // Every pass has its sample, so that an alert sees 0 rather than nothing.

@@ -19,6 +19,7 @@ struct RunFigures {
     long product_versions_deleted = 0;
     long event_combinations = 0;
     std::map<std::string, long> keys_left_alone;  // by pass
+    long file_failures = 0;  // grid files that could not be removed, a pending list not kept
 
     // The figure of one table of the time-based purge, as its report line shows it.
     void note_table_rows(const char* table, long rows) { table_rows[table] += rows; }
@@ -27,6 +28,8 @@ struct RunFigures {
     // A radar grid file removed, or one that could not be removed or was left alone.
     void note_grid_file_removed() { grid_files_removed += 1; }
     void note_grid_file_not_removed() { grid_files_not_removed += 1; }
+    // A file operation that failed: it counts with the failed statements.
+    void note_file_failure() { file_failures += 1; }
     // Text product versions deleted by one statement; a negative figure (unknown) is not
     // counted.
     void note_product_versions_deleted(long versions) {

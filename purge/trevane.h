@@ -8,24 +8,31 @@
 
 #include "run_metrics.h"
 
+// How the time-based purge picks the cutoffs of a table; decided once per run.
+enum class Retention {
+    HostOnly,  // num_hours_host for every row
+    Backup,    // the office's stations keep rows for num_hours_host, every other for
+               // num_hours_backup
+    // Backup retention was asked for, but reading Admin failed: no station can be told to be the
+    // office's own or another's, so every station keeps its rows back to the earlier of the two.
+    EarlierOfBoth,
+};
+
 // State of one purge run, owned by the driver for the life of the process.
 struct RunState {
     const char* process = "trevane";  // name under which the run is recorded in PerfLog
     std::time_t start_seconds = 0;
-    timestamp start_time = 0;       // local wall-clock time at the start, for PerfLog
-    int backup_retention = 0;       // 1: backup stations keep rows for num_hours_backup
-    char office_hsa[6] = "";        // hsa of the Admin row, read when backup_retention is set
+    timestamp start_time = 0;  // local wall-clock time at the start, for PerfLog
+    Retention retention = Retention::HostOnly;
+    char office_hsa[6] = "";        // hsa of the Admin row, read for backup retention
     int tables_processed = 0;       // PurgeDynData rows fetched
     std::int64_t rows_deleted = 0;  // rows deleted by the time-based purge, all tables
     int elapsed_seconds = 0;        // from the start to the end time, for PerfLog
     std::string metrics_file;       // token trevane_metrics_file: written at the end when set
     std::string database;           // the database the run opens, as the session names it
     // Backup retention was asked for, but the office hsa could not be read: Admin is empty
-    // (num_hours_host for every row) or could not be read (office_hsa_unread).
+    // (HostOnly) or could not be read (EarlierOfBoth).
     bool retention_fallback = false;
-    // Reading Admin failed: with backup retention on, every station keeps its rows back to the
-    // earlier of the host and backup cutoffs.
-    bool office_hsa_unread = false;
     // A preview (--preview or the token trevane_preview): every pass counts what it would delete
     // and deletes nothing.
     bool preview = false;

@@ -93,9 +93,26 @@ TEST_F(FailClosedTest, KeysThatCannotBeTrustedAreLeftAlone) {
          "timezone('UTC', now()) - interval '30 hours', 1.0, 'grid1');" +
              observations("height", 120, 1, "'OWN1'"),
          "REVOKE SELECT ON pg_catalog.pg_attribute FROM PUBLIC;", true,
-         "          -- lid lookup failed - backup cutoff value used",
+         "ERROR - lid lookup failed for height - backup cutoff value used",
          "SELECT (" + std::string(kRowsByStation) + ") || '/' || (SELECT count(*) FROM DPARadar)",
          "OWN1:73/1", ""},
+        {"a lid lookup that fails, host keeping longer than backup",
+         "INSERT INTO Admin (hsa) VALUES ('ABC'); INSERT INTO PurgeDynData VALUES ('height', "
+         "'obstime', 72, 24);" +
+             observations("height", 120, 1, "'OWN1'"),
+         "REVOKE SELECT ON pg_catalog.pg_attribute FROM PUBLIC;", true,
+         "ERROR - lid lookup failed for height - host cutoff value used", kRowsByStation, "OWN1:73",
+         ""},
+        {"a read of the expiring radar rows that fails",
+         "INSERT INTO PurgeDynData VALUES ('dparadar', 'obstime', 24, 24);"
+         "INSERT INTO DPARadar (radid, obstime, maxvald, grid_filename) VALUES "
+         "('ABC', timezone('UTC', now()) - interval '30 hours', 1.0, 'grid1'), "
+         "('ABC', timezone('UTC', now()) - interval '31 hours', 1.0, 'grid2');",
+         "REVOKE SELECT ON DPARadar FROM {role}; GRANT SELECT (obstime) ON DPARadar TO {role};",
+         false,
+         "Table dparadar left alone: PostgreSQL error 42501 reading the grid files of its "
+         "expiring rows",
+         "SELECT count(*) FROM DPARadar", "2", "tables"},
         {"a lid longer than its field",
          stations("varchar(20)") + observations("height", 120, 1, "'ABCDEFGHIJ'") +
              "INSERT INTO Location (lid, county, hsa, network, rfc, state, wfo, tzone) VALUES "
