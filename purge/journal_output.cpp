@@ -41,6 +41,8 @@ constexpr Shaped kShapes[] = {
     // The lines that go on with the message before.
     {OutputStream::Out, Shape::Prefix, "   (where clause: ", Priority::Previous},
     {OutputStream::Out, Shape::Prefix, "  where=", Priority::Previous},
+    {OutputStream::Out, Shape::Prefix, "   (reason: ", Priority::Previous},
+    {OutputStream::Out, Shape::Prefix, "   (listed in ", Priority::Previous},
     {OutputStream::Out, Shape::Prefix, "failed in the call to gmtime", Priority::Previous},
     {OutputStream::Out, Shape::Prefix, "The supplied value, ", Priority::Previous},
     {OutputStream::Out, Shape::Prefix, "\"time_t\" value.", Priority::Previous},

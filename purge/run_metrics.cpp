@@ -143,7 +143,9 @@ std::string metrics_text(const RunEnd& end, const RunFigures& f, double last_suc
     gauge(out, database, p + "last_run_event_combinations_processed",
           "VTECevent geoid/office/phenomenon/significance combinations the last run processed.",
           f.event_combinations);
-    gauge(out, database, p + "last_run_failures", "Statements that failed in the last run, and radar grid files it failed to remove.",
+    gauge(out, database, p + "last_run_failures",
+          "Statements, radar grid file removals and pending-list writes that failed in the last "
+          "run.",
           end.failures + f.file_failures);
     gauge(out, database, p + "last_run_retention_fallback",
           "1 when the last run was asked for backup retention but could not read the office's "
