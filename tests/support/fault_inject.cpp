@@ -52,9 +52,9 @@ struct Config {
     int log_fd = -1;
     long fault_at = 0;
     std::string kind;
-    std::string pause;       // the sweep's socket for "pause"
-    std::string grid_dir;    // with its trailing '/'
-    long unlink_at = 0;      // the removal to fail, 0 none
+    std::string pause;     // the sweep's socket for "pause"
+    std::string grid_dir;  // with its trailing '/'
+    long unlink_at = 0;    // the removal to fail, 0 none
     int unlink_errno = 0;
     std::string metrics_prefix;
     int metrics_errno = 0;
@@ -288,7 +288,8 @@ int metrics_fd = -1;
 // Whether a file being created is the metrics file that must not be written.
 bool metrics_open_fails(const std::string& path, int flags) {
     const Config& c = config();
-    if (c.metrics_prefix.empty() || (flags & O_CREAT) == 0 || path.rfind(c.metrics_prefix, 0) != 0) {
+    if (c.metrics_prefix.empty() || (flags & O_CREAT) == 0 ||
+        path.rfind(c.metrics_prefix, 0) != 0) {
         return false;
     }
     log_line("M " + path);

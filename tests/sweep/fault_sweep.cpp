@@ -178,7 +178,8 @@ std::string shape(std::string text) {
 std::vector<Described> describe(const std::vector<std::string>& texts) {
     std::set<std::string> station_tables;
     for (const std::string& t : texts) {
-        if (const std::string table = between(t, "SELECT DISTINCT lid FROM ", " "); !table.empty()) {
+        if (const std::string table = between(t, "SELECT DISTINCT lid FROM ", " ");
+            !table.empty()) {
             station_tables.insert("table " + table);
         }
     }
@@ -196,17 +197,19 @@ std::vector<Described> describe(const std::vector<std::string>& texts) {
         if (const std::string table = between(t, "c.relname = '", "'"); !table.empty()) {
             return {time, Outcome::KeyLevel, {"table " + table}};
         }
-        if (const std::string table = between(t, "SELECT DISTINCT lid FROM ", " "); !table.empty()) {
+        if (const std::string table = between(t, "SELECT DISTINCT lid FROM ", " ");
+            !table.empty()) {
             return {time, Outcome::KeyLevel, {"table " + table}};
         }
         if (has(t, "TextProduct") || has(t, "PurgeProduct")) {
             return {"text products", Outcome::PassEnds, {}};
         }
         if (has(t, "VTECevent") && has(t, "geoid='")) {
-            return {"events",
-                    Outcome::KeyLevel,
-                    {"event " + between(t, "geoid='", "'") + ":" + between(t, "office_id = '", "'") +
-                     ":" + between(t, "phenom='", "'") + ":" + between(t, "signif='", "'")}};
+            return {
+                "events",
+                Outcome::KeyLevel,
+                {"event " + between(t, "geoid='", "'") + ":" + between(t, "office_id = '", "'") +
+                 ":" + between(t, "phenom='", "'") + ":" + between(t, "signif='", "'")}};
         }
         if (has(t, "VTECevent")) {
             return {"events", Outcome::PassEnds, {}};
@@ -230,7 +233,8 @@ std::vector<Described> describe(const std::vector<std::string>& texts) {
             }
             Described d = found->second;
             if (verb == "close" && d.outcome == Outcome::RunEnds) {
-                d = {d.pass, Outcome::KeyLevel, {}};  // the table list read through, the run goes on
+                d = {
+                    d.pass, Outcome::KeyLevel, {}};  // the table list read through, the run goes on
             }
             out.push_back(d);
             continue;
@@ -279,13 +283,13 @@ const char* const kLeftAlone = "trevane_last_run_keys_left_alone";
 struct Expected {
     int status = 0;
     enum class Scope { Exact, Key, Pass, StopAt } scope = Scope::Exact;
-    Rows exact;                   // Exact: what is left
-    std::set<std::string> keys;   // Key: what may be left beyond the clean run
-    std::string pass;             // Pass: its rows may be left, but not those gone before k
-    long ref = 0;                 // Pass and StopAt: the cut run to compare with
-    bool trace = false;           // the run counts the fault beyond the clean run's figures
-    long failures = -1;           // exactly so many failures, when not -1
-    std::vector<std::string> lines;    // texts that standard output holds
+    Rows exact;                         // Exact: what is left
+    std::set<std::string> keys;         // Key: what may be left beyond the clean run
+    std::string pass;                   // Pass: its rows may be left, but not those gone before k
+    long ref = 0;                       // Pass and StopAt: the cut run to compare with
+    bool trace = false;                 // the run counts the fault beyond the clean run's figures
+    long failures = -1;                 // exactly so many failures, when not -1
+    std::vector<std::string> lines;     // texts that standard output holds
     std::vector<std::string> no_lines;  // texts that it does not hold
     long only_lines = 0;  // after "database name = ", so many lines (the reason line aside)
 };
@@ -315,7 +319,8 @@ class Sweep {
             case Where::EveryStatement:
             case Where::Deletes:
                 for (long k = 1; k <= statements(); ++k) {
-                    if (fc.where == Where::EveryStatement || text(k).rfind("DELETE FROM ", 0) == 0) {
+                    if (fc.where == Where::EveryStatement ||
+                        text(k).rfind("DELETE FROM ", 0) == 0) {
                         at.push_back(k);
                     }
                 }
@@ -487,8 +492,8 @@ class Sweep {
                 }
                 want.status = 0;
                 want.trace = fc.inject != Inject::Metrics;
-                want.scope = d.outcome == Outcome::KeyLevel ? Expected::Scope::Key
-                                                            : Expected::Scope::Pass;
+                want.scope =
+                    d.outcome == Outcome::KeyLevel ? Expected::Scope::Key : Expected::Scope::Pass;
                 want.keys = d.keys;
                 want.pass = d.pass;
                 want.ref = k;
@@ -566,9 +571,9 @@ class Sweep {
             if (row && !file) {
                 why.push_back("grid file " + name + " is gone, its row stays");
             } else if (!row && file &&
-                       !(counted && has(r.out, ("ERROR - Can't delete file " + r.grid_dir + "/" +
-                                                name + " ")
-                                                   .c_str()))) {
+                       !(counted &&
+                         has(r.out, ("ERROR - Can't delete file " + r.grid_dir + "/" + name + " ")
+                                        .c_str()))) {
                 why.push_back("grid file " + name + " stays, its row is gone, and the run says " +
                               "nothing of it");
             }
@@ -585,9 +590,10 @@ class Sweep {
                           std::to_string(want.status));
         }
         if (r.have_metrics && r.metric("trevane_last_run_exit_status") != want.status) {
-            why.push_back("metrics exit status " +
-                          std::to_string(static_cast<int>(r.metric("trevane_last_run_exit_status"))) +
-                          ", not " + std::to_string(want.status));
+            why.push_back(
+                "metrics exit status " +
+                std::to_string(static_cast<int>(r.metric("trevane_last_run_exit_status"))) +
+                ", not " + std::to_string(want.status));
         }
         if (fc.inject == Inject::Metrics && r.have_metrics) {
             why.push_back("a metrics file was written, though it could not be");
@@ -603,7 +609,8 @@ class Sweep {
             }
         }
         if (want.only_lines > 0) {
-            std::istringstream out(r.out.substr(std::min(r.out.find("database name = "), r.out.size())));
+            std::istringstream out(
+                r.out.substr(std::min(r.out.find("database name = "), r.out.size())));
             long count = -1;  // the database name's own line
             for (std::string line; std::getline(out, line);) {
                 count += line.rfind("The client library says: ", 0) == 0 ? 0 : 1;
@@ -639,7 +646,8 @@ class Sweep {
                     want.scope == Expected::Scope::Pass ? &reference(k) : nullptr;
                 for (const auto& [table, rows] : sw_.before()) {
                     for (const std::string& row : rows) {
-                        if (have.at(table).count(row) == 0 || clean_.rows.at(table).count(row) != 0) {
+                        if (have.at(table).count(row) == 0 ||
+                            clean_.rows.at(table).count(row) != 0) {
                             continue;
                         }
                         const bool excused =
@@ -650,8 +658,8 @@ class Sweep {
                                                         ? "dparadar"
                                                         : table) == want.pass;
                         if (!excused) {
-                            why.push_back("left though the fault does not cost it: " + table +
-                                          " " + row);
+                            why.push_back("left though the fault does not cost it: " + table + " " +
+                                          row);
                         }
                     }
                 }
@@ -756,8 +764,8 @@ int main(int argc, char** argv) {
     const std::vector<std::string> raw = statement_texts(clean);
     if (clean.status != 0 || raw.empty() || again.status != 0 ||
         statement_texts(again).size() != raw.size()) {
-        die("the clean run failed, or two clean runs differ (exit " +
-            std::to_string(clean.status) + "):\n" + clean.out + clean.err);
+        die("the clean run failed, or two clean runs differ (exit " + std::to_string(clean.status) +
+            "):\n" + clean.out + clean.err);
     }
     const CursorNames names(raw, statement_texts(again));
     std::vector<std::string> texts;
@@ -786,10 +794,10 @@ int main(int argc, char** argv) {
             }
         }
         char line[160];
-        std::snprintf(line, sizeof line, "%-17s %4zu runs %6.1f s", fc.name.c_str(), at.size(),
-                      std::chrono::duration<double>(std::chrono::steady_clock::now() -
-                                                    class_started)
-                          .count());
+        std::snprintf(
+            line, sizeof line, "%-17s %4zu runs %6.1f s", fc.name.c_str(), at.size(),
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - class_started)
+                .count());
         per_class.emplace_back(line);
     }
 

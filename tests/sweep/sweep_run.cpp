@@ -125,7 +125,8 @@ std::string restore_statements() {
     }
     std::string sql = "BEGIN; TRUNCATE " + tables + "; ";
     for (const Table& t : kTables) {
-        sql += std::string("INSERT INTO ") + t.name + " SELECT * FROM sweep_keep.k_" + t.name + "; ";
+        sql +=
+            std::string("INSERT INTO ") + t.name + " SELECT * FROM sweep_keep.k_" + t.name + "; ";
     }
     return sql + "COMMIT;";
 }
@@ -259,8 +260,7 @@ std::string Run::outcome_of(long k) const {
     return word;
 }
 
-Sweeper::Sweeper(std::string trevane, std::string preload, const std::string& data_sql,
-                 int timeout)
+Sweeper::Sweeper(std::string trevane, std::string preload, const std::string& data_sql, int timeout)
     : trevane_(std::move(trevane)), preload_(std::move(preload)), timeout_(timeout) {
     const char* base = std::getenv("TREVANE_TEST_TEMPLATE");
     if (base == nullptr || data_sql.empty()) {
@@ -290,8 +290,8 @@ Sweeper::Sweeper(std::string trevane, std::string preload, const std::string& da
     }
     query(db, "CREATE SCHEMA sweep_keep");
     for (const Table& t : kTables) {
-        query(db, std::string("CREATE TABLE sweep_keep.k_") + t.name + " AS SELECT * FROM " +
-                      t.name);
+        query(db,
+              std::string("CREATE TABLE sweep_keep.k_") + t.name + " AS SELECT * FROM " + t.name);
     }
     grid_files_ = query(db, "SELECT grid_filename FROM dparadar WHERE maxvald > 0.0 ORDER BY 1");
     pause_fd_ = listen_unix(work_ / "pause.sock");
@@ -311,8 +311,8 @@ Rows Sweeper::snapshot() {
     std::string sql = "SELECT '" + kGridRows + "', 'table dparadar' || E'\\t' || grid_filename " +
                       "FROM dparadar WHERE maxvald > 0.0";
     for (const Table& t : kTables) {
-        sql += std::string(" UNION ALL SELECT '") + t.name + "', " + t.key + " || E'\\t' || t::text" +
-               " FROM " + t.name + " t";
+        sql += std::string(" UNION ALL SELECT '") + t.name + "', " + t.key +
+               " || E'\\t' || t::text" + " FROM " + t.name + " t";
     }
     Rows rows;
     for (const Table& t : kTables) {
@@ -457,12 +457,12 @@ bool Sweeper::answer_connect(testsupport::Child& child, Refusal refusal) {
     }
     char head[4];
     bool landed = read_exactly(fd, head, 4, timeout_);
-    const std::uint32_t len = (static_cast<std::uint8_t>(head[0]) << 24U) |
-                              (static_cast<std::uint8_t>(head[1]) << 16U) |
-                              (static_cast<std::uint8_t>(head[2]) << 8U) |
-                              static_cast<std::uint8_t>(head[3]);
+    const std::uint32_t len =
+        (static_cast<std::uint8_t>(head[0]) << 24U) | (static_cast<std::uint8_t>(head[1]) << 16U) |
+        (static_cast<std::uint8_t>(head[2]) << 8U) | static_cast<std::uint8_t>(head[3]);
     std::vector<char> startup(len > 4 && len < 10000 ? len - 4 : 0);
-    landed = landed && !startup.empty() && read_exactly(fd, startup.data(), startup.size(), timeout_);
+    landed =
+        landed && !startup.empty() && read_exactly(fd, startup.data(), startup.size(), timeout_);
     switch (refusal) {
         case Refusal::StartingUp:
             send_all(fd, error_response("57P03", "the database system is starting up"));

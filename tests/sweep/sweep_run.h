@@ -54,7 +54,7 @@ struct Run {
     std::string metrics_error;  // a malformed line of the metrics file
     std::string metrics_path;
     std::string grid_dir;
-    Rows rows;          // what is left of the data set, grid files included
+    Rows rows;           // what is left of the data set, grid files included
     bool landed = true;  // for the faults that the sweep puts in itself (locks, connects)
 
     double metric(const char* name) const;
@@ -68,8 +68,8 @@ enum class Refusal { None, StartingUp, TooManyClients, BadPassword, Silent };
 // What a run is given: the preload's settings, and the sweep's own part.
 struct Injection {
     std::map<std::string, std::string> env;  // FAULT_* and tokens
-    bool lock = false;                        // pause before statement k and lock its table
-    bool signal_when_waiting = false;         // then SIGTERM once the statement waits on it
+    bool lock = false;                       // pause before statement k and lock its table
+    bool signal_when_waiting = false;        // then SIGTERM once the statement waits on it
     Refusal refusal = Refusal::None;
 };
 
