@@ -58,7 +58,8 @@ enum class Expect {
     Refused,        // the connect fails: nothing touched
 };
 
-enum class Inject { Statement, Lock, Unlink, Connect, Metrics };
+// Cut: the connection's socket shut just before the statement, the measure of every stop there.
+enum class Inject { Statement, Cut, Lock, Unlink, Connect, Metrics };
 enum class Where { EveryStatement, Deletes, GridFiles, Once, OutcomeSample };
 
 struct FaultClass {
@@ -66,9 +67,11 @@ struct FaultClass {
     Inject inject;
     Where where;
     Expect expect;
-    std::string kind;  // the preload's FAULT_KIND; for Lock, "cancel" or "timeout"
+    std::string kind;  // the preload's FAULT_KIND
     int err = 0;       // the errno of an unlink or of the metrics file
     Refusal refusal = Refusal::None;
+    std::string lands_as{};                       // Lock: how the statement under way ends
+    std::map<std::string, std::string> tokens{};  // set for the run
 };
 
 std::vector<FaultClass> fault_classes(bool reports_standby) {
@@ -84,7 +87,7 @@ std::vector<FaultClass> fault_classes(bool reports_standby) {
          reports_standby ? E::FromStatement : E::SessionLost, "25006"},
         {"40P01", I::Statement, W::EveryStatement, E::FromStatement, "40P01"},
         // The session goes, or a stop signal comes just before the statement or while it runs.
-        {"cut", I::Statement, W::EveryStatement, E::SessionLost, "cut"},
+        {"cut", I::Cut, W::EveryStatement, E::SessionLost, "cut"},
         {"57P01", I::Statement, W::EveryStatement, E::SessionLost, "57P01"},
         {"sigterm", I::Statement, W::EveryStatement, E::Stopped, "sigterm"},
         {"sigterm-inflight", I::Statement, W::EveryStatement, E::Stopped, "sigterm-inflight"},
@@ -92,8 +95,16 @@ std::vector<FaultClass> fault_classes(bool reports_standby) {
         {"sigkill", I::Statement, W::EveryStatement, E::Recovered, "sigkill"},
         // A second session locks the DELETE's table: SIGTERM while the DELETE waits, or the
         // server's own lock timeout.
-        {"cancel", I::Lock, W::Deletes, E::NotCommitted, "cancel"},
-        {"lock-timeout", I::Lock, W::Deletes, E::FromStatement, "timeout"},
+        {"cancel", I::Lock, W::Deletes, E::NotCommitted, "pause", 0, Refusal::None, "57014"},
+        {"lock-timeout",
+         I::Lock,
+         W::Deletes,
+         E::FromStatement,
+         "pause",
+         0,
+         Refusal::None,
+         "55P03",
+         {{"trevane_lock_timeout", "100ms"}}},
         // The removal of the i-th grid file fails.
         {"unlink-EACCES", I::Unlink, W::GridFiles, E::FileKept, "", EACCES},
         {"unlink-EROFS", I::Unlink, W::GridFiles, E::FileKept, "", EROFS},
@@ -351,15 +362,13 @@ class Sweep {
         Injection inj;
         switch (fc.inject) {
             case Inject::Statement:
+            case Inject::Cut:
                 inj.env = {{"FAULT_AT", std::to_string(k)}, {"FAULT_KIND", fc.kind}};
                 break;
             case Inject::Lock:
-                inj.env = {{"FAULT_AT", std::to_string(k)}, {"FAULT_KIND", "pause"}};
+                inj.env = {{"FAULT_AT", std::to_string(k)}, {"FAULT_KIND", fc.kind}};
                 inj.lock = true;
-                inj.signal_when_waiting = fc.kind == "cancel";
-                if (fc.kind == "timeout") {
-                    inj.env["trevane_lock_timeout"] = "100ms";
-                }
+                inj.signal_when_waiting = fc.expect == Expect::NotCommitted;
                 break;
             case Inject::Unlink:
                 inj.env = {{"FAULT_UNLINK", std::to_string(k) + ":" + std::to_string(fc.err)}};
@@ -373,12 +382,13 @@ class Sweep {
                            {"FAULT_METRICS", clean_.metrics_path + ":" + std::to_string(fc.err)}};
                 break;
         }
+        inj.env.insert(fc.tokens.begin(), fc.tokens.end());
         return inj;
     }
 
     // Runs the class at k; the guarantees the run broke, one text each.
     std::vector<std::string> run(const FaultClass& fc, long k) {
-        Run r = fc.kind == "cut" ? cut_run(k) : sw_.run(injection(fc, k));
+        Run r = fc.inject == Inject::Cut ? cut_run(k) : sw_.run(injection(fc, k));
         std::vector<std::string> why;
         stream_difference(r, k, why);
         if (fc.expect == Expect::Recovered) {
@@ -440,12 +450,13 @@ class Sweep {
         bool landed = r.landed;
         switch (fc.inject) {
             case Inject::Statement:
+            case Inject::Cut:
                 landed = logged('F');
                 break;
             case Inject::Lock:
                 // The timeout may end the wait before the sweep sees it: the server's answer says.
-                landed = (fc.kind != "cancel" || landed) &&
-                         r.outcome_of(k) == (fc.kind == "cancel" ? "57014" : "55P03");
+                landed =
+                    (fc.expect != Expect::NotCommitted || landed) && r.outcome_of(k) == fc.lands_as;
                 break;
             case Inject::Unlink:
                 landed = logged('E');
@@ -666,7 +677,7 @@ class Sweep {
                 break;
             }
             case Expected::Scope::StopAt: {
-                if (fc.kind == "cut" && want.ref == k) {
+                if (fc.inject == Inject::Cut && want.ref == k) {
                     break;  // it is the measure
                 }
                 const Rows& ref = reference(want.ref);

@@ -358,7 +358,7 @@ Run Sweeper::run(const Injection& inj, bool again) {
     };
     for (const char* key :
          {"APPS_DEFAULTS", "APPS_DEFAULTS_USER", "APPS_DEFAULTS_PROG", "APPS_DEFAULTS_SITE",
-          "PG_DBPATH", "PGOPTIONS", "trevane_preview", "trevane_lock_timeout",
+          "PG_DBPATH", "PGOPTIONS", "JOURNAL_STREAM", "trevane_preview", "trevane_lock_timeout",
           "trevane_statement_timeout", "FAULT_AT", "FAULT_KIND", "FAULT_UNLINK", "FAULT_METRICS"}) {
         env[key] = std::nullopt;
     }
