@@ -31,6 +31,9 @@
 //                    (someone else took it)
 //   FAULT_METRICS=prefix:errno  a file created under the prefix (the metrics file's temporary)
 //                    cannot be written: EACCES fails its open, any other errno its writes
+//   FAULT_NO_ROW=cursor:k  the k-th fetch (1-based) of that cursor, named as given or with a
+//                    "_<token>" after it, answers no row, as a stale cursor of that name would:
+//                    the cursor is moved past its last row just before ("F <k> no-row <text>")
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <libpq-fe.h>
@@ -58,10 +61,12 @@ struct Config {
     int unlink_errno = 0;
     std::string metrics_prefix;
     int metrics_errno = 0;
+    std::string no_row_cursor;
+    long no_row_fetch = 0;
 };
 
-// "i:errno" or "prefix:errno": the part before the last ':' and the errno after it.
-std::pair<std::string, int> split_errno(const char* value) {
+// "i:errno", "prefix:errno" or "cursor:k": the part before the last ':' and the number after it.
+std::pair<std::string, int> split_number(const char* value) {
     const std::string text = value != nullptr ? value : "";
     const auto colon = text.rfind(':');
     if (colon == std::string::npos) {
@@ -91,12 +96,15 @@ const Config& config() {
         if (const char* grid = std::getenv("dpa_grid_dir"); grid != nullptr && *grid != '\0') {
             out.grid_dir = std::string(grid) + "/";
         }
-        const auto [at, unlink_errno] = split_errno(std::getenv("FAULT_UNLINK"));
+        const auto [at, unlink_errno] = split_number(std::getenv("FAULT_UNLINK"));
         out.unlink_at = std::strtol(at.c_str(), nullptr, 10);
         out.unlink_errno = unlink_errno;
-        const auto [prefix, metrics_errno] = split_errno(std::getenv("FAULT_METRICS"));
+        const auto [prefix, metrics_errno] = split_number(std::getenv("FAULT_METRICS"));
         out.metrics_prefix = prefix;
         out.metrics_errno = metrics_errno;
+        const auto [no_row_cursor, no_row_fetch] = split_number(std::getenv("FAULT_NO_ROW"));
+        out.no_row_cursor = no_row_cursor;
+        out.no_row_fetch = no_row_fetch;
         return out;
     }();
     return c;
@@ -154,6 +162,28 @@ PGresult* collect(PGconn* conn) {
     return last;
 }
 
+long no_row_fetches = 0;
+
+// Moves the cursor of the fetch `text` past its last row when it is the chosen fetch.
+void exhaust_chosen_fetch(PGconn* conn, const std::string& text, long k) {
+    const Config& c = config();
+    const std::string verb = "fetch ";
+    if (c.no_row_cursor.empty() || text.rfind(verb, 0) != 0) {
+        return;
+    }
+    const std::string name = text.substr(verb.size(), text.find(' ', verb.size()) - verb.size());
+    const std::string& base = c.no_row_cursor;
+    const bool tokened = name.size() > base.size() + 1 && name.rfind(base + "_", 0) == 0 &&
+                         name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789",
+                                                base.size() + 1) == std::string::npos;
+    if ((name != base && !tokened) || ++no_row_fetches != c.no_row_fetch) {
+        return;
+    }
+    static const Exec real_exec = next<Exec>("PQexec");
+    PQclear(real_exec(conn, ("MOVE FORWARD ALL IN " + name).c_str()));
+    log_line("F " + std::to_string(k) + " no-row " + text);
+}
+
 // Tells the sweep that statement k is next and waits until it says go; the sweep's socket, to
 // say when the statement's answer is in, or -1.
 int pause_before(long k, const std::string& text) {
@@ -194,6 +224,7 @@ PGresult* statement(PGconn* conn, const char* text, Call call, Send send) {
     const Config& c = config();
     const long k = ++statement_count;
     const std::string shown = text != nullptr ? text : "";
+    exhaust_chosen_fetch(conn, shown, k);
     if (k != c.fault_at || c.kind.empty()) {
         PGresult* res = call();
         log_line("S " + std::to_string(k) + " " + outcome(res) + " " + shown);
