@@ -4,8 +4,7 @@
 # Z0001 ... of one office, phenomenon and significance), each with one event at the one shared
 # time 40 days back and one older event 45 days back, which the pass deletes; nothing else. Each
 # run purges a fresh copy; the wall time of the whole run is printed (median of BENCH_RUNS, the
-# runs going round the sizes), and
-# every run must leave exactly the N shared-time events.
+# runs going round the sizes), and every run must leave exactly the N shared-time events.
 #
 #   BENCH_EVENT_SIZES ["300 900 2700 8100"]  BENCH_RUNS [3]
 #   BENCH_TREVANE: the trevane binary to measure (default: a Release build in build-bench)

@@ -142,7 +142,8 @@ TEST_F(PurgeTest, APassWhoseTableIsMissingReportsAtTheStepThatRunsItAndTheRunGoe
         {"INSERT INTO PurgeProduct VALUES ('AAA', 1, now(), now());"
          "DROP TABLE TextProduct",
          "ERROR - Can't OPEN cursor for TextProduct (42P01)", ""},
-        {"DROP TABLE VTECevent", "  no records in VTECevent table",
+        {"DROP TABLE VTECevent",
+         "ERROR - could not read the combinations of VTECevent: no event purged",
          "LoadUnique: error in open cursor (-400)\n"},
     };
     for (const Case& c : cases) {
