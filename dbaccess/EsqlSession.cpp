@@ -9,7 +9,6 @@
 #include <memory>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 
 namespace esql {
 
@@ -24,7 +23,6 @@ struct Session {
     long failed = 0;
     std::string connect_detail;
     std::string connect_reason;
-    std::unordered_set<std::string> close_failed;  // cursors whose close failed: maybe still open
 };
 
 Session& session() {
@@ -217,18 +215,6 @@ void halt_with(Halt why, const Result& cause) {
     }
 }
 
-void note_close(const std::string& cursor, bool failed) {
-    if (failed) {
-        session().close_failed.insert(cursor);
-    } else {
-        session().close_failed.erase(cursor);
-    }
-}
-
-bool close_failed(const std::string& cursor) {
-    return session().close_failed.count(cursor) != 0;
-}
-
 const std::string* prepared_text(const char* name, int line) {
     const auto& statements = prepared_statements();
     const auto found = statements.find(name);
@@ -264,7 +250,6 @@ Result connect(const char* target, Where where) {
     s.exit_status = 0;
     s.connect_detail.clear();
     s.connect_reason.clear();
-    s.close_failed.clear();
 
     // A stop asked for from here on cuts the connect's sockets (interrupt()).
     stop::begin_connect();

@@ -114,10 +114,6 @@ const std::string* prepared_text(const char* name, int line);
 // came first.
 void halt_with(Halt why, const Result& cause);
 
-// Cursors whose close failed, and so may still be open on the server.
-void note_close(const std::string& cursor, bool failed);
-bool close_failed(const std::string& cursor);
-
 }  // namespace detail
 
 // Runs one statement text with its input and output host variables. "?" marks the places of the
