@@ -97,7 +97,6 @@ std::string client_library_reason(std::string_view log) {
     return std::string(said);
 }
 
-
 std::string number_placeholders(std::string_view text) {
     std::string out;
     out.reserve(text.size() + 16);
@@ -230,15 +229,25 @@ const std::string* prepared_text(const char* name, int line) {
 
 }  // namespace detail
 
-std::string quote_doubled(std::string_view value) {
-    std::string out;
-    out.reserve(value.size() + 2);
-    for (const char c : value) {
-        out += c;
-        if (c == '\'') {
-            out += '\'';
+std::string escaped(std::string_view value) {
+    value = value.substr(0, value.find('\0'));
+    PGconn* conn = ECPGget_PGconn(nullptr);
+    if (conn == nullptr) {
+        std::string out;
+        out.reserve(value.size() + 2);
+        for (const char c : value) {
+            out += c;
+            if (c == '\'' || c == '\\') {
+                out += c;
+            }
         }
+        return out;
     }
+    // At most two bytes for each byte of the value, and the terminator.
+    std::string out(2 * value.size() + 1, '\0');
+    int error = 0;
+    const std::size_t n = PQescapeStringConn(conn, out.data(), value.data(), value.size(), &error);
+    out.resize(n);
     return out;
 }
 

@@ -202,8 +202,13 @@ inline sqlca_t& area() {
     return *ECPGget_sqlca();
 }
 
-// A value made fit to stand between single quotes in a statement: every quote doubled, so
-// that O'HARE matches itself and no value can end the literal early.
-std::string quote_doubled(std::string_view value);
+// A value made fit to stand between single quotes in a statement, escaped as the session's
+// server reads such a literal: every quote doubled, and every backslash too while the server
+// reports standard_conforming_strings off (the client library keeps what it reported; nothing is
+// sent). So O'HARE matches itself, and no value can end the literal early under either setting.
+// The value ends at a NUL byte. A value that is not valid in the client encoding comes out as a
+// text the server refuses, so the statement that carries it fails and is reported as its own
+// failure; it never matches another value. Without a session, quotes and backslashes are doubled.
+std::string escaped(std::string_view value);
 
 }  // namespace esql

@@ -72,8 +72,8 @@ Latest latest_producttime(const Combination& c) {
     std::snprintf(where, sizeof where,
                   " WHERE producttime =  (SELECT MAX(producttime) from VTECevent WHERE  "
                   "geoid='%s'  AND office_id = '%s' AND  phenom='%s' AND signif='%s') ",
-                  esql::quote_doubled(c.geoid).c_str(), esql::quote_doubled(c.office_id).c_str(),
-                  esql::quote_doubled(c.phenom).c_str(), esql::quote_doubled(c.signif).c_str());
+                  esql::escaped(c.geoid).c_str(), esql::escaped(c.office_id).c_str(),
+                  esql::escaped(c.phenom).c_str(), esql::escaped(c.signif).c_str());
     // Every row the query finds carries the latest time: the first one is enough.
     VTECevent* head = GetVTECeventFirst(where);
     if (head == nullptr) {
@@ -187,9 +187,8 @@ void purge_events(RunState& run) {
         std::snprintf(where, sizeof where,
                       " WHERE geoid='%s' AND office_id = '%s'  AND phenom='%s' AND signif='%s' AND "
                       "producttime < '%s' AND producttime != '%s' ",
-                      esql::quote_doubled(c.geoid).c_str(),
-                      esql::quote_doubled(c.office_id).c_str(),
-                      esql::quote_doubled(c.phenom).c_str(), esql::quote_doubled(c.signif).c_str(),
+                      esql::escaped(c.geoid).c_str(), esql::escaped(c.office_id).c_str(),
+                      esql::escaped(c.phenom).c_str(), esql::escaped(c.signif).c_str(),
                       cutoff_text.get(), latest.c_str());
 
         std::printf(" For %s:%s:%s:%s: last producttime= %s\n", c.geoid, c.office_id, c.phenom,

@@ -71,7 +71,7 @@ GridFiles find_grid_files(const char* table, const char* cutoff) {
     if (std::strcmp(table, "dparadar") != 0) {
         return found;
     }
-    found.where = " WHERE obstime < '" + esql::quote_doubled(cutoff) + "' AND maxvald > 0.0 ";
+    found.where = " WHERE obstime < '" + esql::escaped(cutoff) + "' AND maxvald > 0.0 ";
     std::vector<bool> cut;
     DPARadar* head = GetDPARadarWithCutNames(found.where.c_str(), cut);
     if (head == nullptr) {
