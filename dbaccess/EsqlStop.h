@@ -5,24 +5,31 @@
 
 #include <libpq-fe.h>
 
+#include <initializer_list>
+
 namespace esql {
 
-// Asks for a stop from a signal handler, at any moment, with async-signal-safe calls only:
+// Installs the handlers: each of `stop_signals` calls interrupt(), `tick_signal` comes from the
+// timer that repeats a stop's step and calls interrupt_tick(). Called once, outside a handler.
+// A timer that cannot be made is reported once, on a line of its own; a stop then takes its
+// step once, without repeats.
+void install_stop_handlers(std::initializer_list<int> stop_signals, int tick_signal);
+
+// Asks for a stop, at any moment, with async-signal-safe calls only:
 //  - no statement is started afterwards, and none can be sent: the connection's socket is shut
 //    for writing (its answers still come back);
-//  - a statement running on the server is cancelled there, and the cancel is repeated (see
-//    interrupt_tick()) until its answer is in: a cancel that reaches the server before it has
-//    read the statement is ignored there;
+//  - a statement running on the server is cancelled there, and the cancel is repeated every
+//    100 ms until its answer is in: a cancel that reaches the server before it has read the
+//    statement is ignored there;
 //  - a connect under way is cut: every socket opened since it began is shut down, again at every
 //    tick, so that the client library gives up at once.
+// A second stop waits for nothing: the connection is shut both ways and a cancel or a connect
+// under way is cut, so that the statement under way fails at once (even while the first stop's
+// cancel hangs on a server that does not answer) and the run ends with its one line.
 void interrupt(int signo) noexcept;
 
-// Makes the repeats of interrupt() possible: a timer that raises `tick_signo` every 100 ms once a
-// stop was asked for, while a statement or a connect is under way. The handler of `tick_signo`
-// calls interrupt_tick(). Called once, outside a handler; without it, interrupt() does not repeat.
-bool set_up_interrupt_ticks(int tick_signo);
-// The timer's handler: cancels again, or cuts the connect again; stops the timer when neither is
-// under way any more. Async-signal-safe.
+// The timer's step: cancels again, or cuts the connect again; stops the timer when neither is
+// under way any more.
 void interrupt_tick() noexcept;
 
 // The signal given to interrupt(); 0 when none was.
