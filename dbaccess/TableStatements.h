@@ -417,8 +417,7 @@ void key_condition(const T& t, const typename T::Record& rec, char* out,
             detail::append(out, size, used, text.data(), text.size());
         } else {
             const char* s = static_cast<const char*>(field);
-            const std::string quoted =
-                esql::quote_doubled(std::string_view(s, strnlen(s, c.width)));
+            const std::string quoted = esql::escaped(std::string_view(s, strnlen(s, c.width)));
             detail::append(out, size, used, quoted.data(), quoted.size());
         }
         detail::append(out, size, used, "' ", 2);

@@ -41,7 +41,7 @@ long count_would_delete(const std::string& delete_text) {
 
 // Handles one product; false when a failure ends the pass (never the run).
 bool purge_product(RunState& run, const char* product_id, int num_versions) {
-    const std::string id = esql::quote_doubled(product_id);
+    const std::string id = esql::escaped(product_id);
     note_run_item("product", product_id);
     Statement stmt;
 
@@ -125,7 +125,7 @@ bool purge_product(RunState& run, const char* product_id, int num_versions) {
             stmt.format(
                 "DELETE FROM TextProduct WHERE product_id = '%s' AND producttime < '%s' "
                 "AND postingtime < '%s';",
-                esql::quote_doubled(version_id).c_str(), producttime_text, postingtime_text);
+                esql::escaped(version_id).c_str(), producttime_text, postingtime_text);
         }
 
         if (run.preview) {

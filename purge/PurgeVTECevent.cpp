@@ -69,10 +69,10 @@ struct Latest {
 // one did not come from this lookup, and a delete without the latest time would take the newest
 // event too.
 Latest latest_producttime(const Combination& c) {
-    const std::string geoid = esql::quote_doubled(c.geoid);
-    const std::string office_id = esql::quote_doubled(c.office_id);
-    const std::string phenom = esql::quote_doubled(c.phenom);
-    const std::string signif = esql::quote_doubled(c.signif);
+    const std::string geoid = esql::escaped(c.geoid);
+    const std::string office_id = esql::escaped(c.office_id);
+    const std::string phenom = esql::escaped(c.phenom);
+    const std::string signif = esql::escaped(c.signif);
     // The outer condition names the combination too, so that only its own rows are read, not
     // every row of other combinations that share the time.
     char where[768];
@@ -207,9 +207,8 @@ void purge_events(RunState& run) {
         std::snprintf(where, sizeof where,
                       " WHERE geoid='%s' AND office_id = '%s'  AND phenom='%s' AND signif='%s' AND "
                       "producttime < '%s' AND producttime != '%s' ",
-                      esql::quote_doubled(c.geoid).c_str(),
-                      esql::quote_doubled(c.office_id).c_str(),
-                      esql::quote_doubled(c.phenom).c_str(), esql::quote_doubled(c.signif).c_str(),
+                      esql::escaped(c.geoid).c_str(), esql::escaped(c.office_id).c_str(),
+                      esql::escaped(c.phenom).c_str(), esql::escaped(c.signif).c_str(),
                       cutoff_text.get(), latest.c_str());
 
         std::printf(" For %s:%s:%s:%s: last producttime= %s\n", c.geoid, c.office_id, c.phenom,

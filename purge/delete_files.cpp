@@ -125,7 +125,7 @@ GridFiles find_grid_files(const char* table, const char* cutoff) {
         return found;
     }
     found.radar = true;
-    found.where = " WHERE obstime < '" + esql::quote_doubled(cutoff) + "' AND maxvald > 0.0 ";
+    found.where = " WHERE obstime < '" + esql::escaped(cutoff) + "' AND maxvald > 0.0 ";
     std::vector<bool> cut;
     DPARadar* head = GetDPARadarWithCutNames(found.where.c_str(), cut);
     if (head == nullptr) {

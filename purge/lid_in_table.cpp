@@ -13,15 +13,15 @@ int count_lid_columns(const char* table) {
     const std::size_t dot = whole.find('.');
     int len = 0;
     if (dot == std::string_view::npos) {
-        const std::string name = esql::quote_doubled(whole);
+        const std::string name = esql::escaped(whole);
         len = std::snprintf(query, sizeof query,
                             "SELECT count(*) FROM   pg_attribute a,        pg_class     c "
                             "WHERE  c.relname = '%s' AND    c.oid = a.attrelid AND    "
                             "a.attname = 'lid';",
                             name.c_str());
     } else {
-        const std::string schema = esql::quote_doubled(whole.substr(0, dot));
-        const std::string name = esql::quote_doubled(whole.substr(dot + 1));
+        const std::string schema = esql::escaped(whole.substr(0, dot));
+        const std::string name = esql::escaped(whole.substr(dot + 1));
         len = std::snprintf(query, sizeof query,
                             "SELECT count(*) FROM   pg_attribute a,        pg_class     c,        "
                             "pg_namespace n WHERE  n.nspname = '%s' AND    c.relnamespace = "

@@ -104,7 +104,7 @@ CutoffStatus compute_cutoff(timestamp now, int hours, CutoffKind kind, Cutoff& o
 
 // " column < 'cutoff' ": the condition that selects the expired rows.
 std::string time_clause(const char* column, const Cutoff& cutoff) {
-    return " " + std::string(column) + " < '" + esql::quote_doubled(cutoff.text) + "' ";
+    return " " + std::string(column) + " < '" + esql::escaped(cutoff.text) + "' ";
 }
 
 // A name that can stand in a statement as it is: letters, digits, '_' and '$', not starting
@@ -249,8 +249,7 @@ DeleteOutcome delete_by_station(RunState& run, const char* table, const StationC
         } else if (known && without_trailing_blanks(station_hsa) == office) {
             clause = &clauses.host;
         }
-        const std::string condition =
-            "lid = '" + esql::quote_doubled(stored) + "' AND " + *clause + " ";
+        const std::string condition = "lid = '" + esql::escaped(stored) + "' AND " + *clause + " ";
         const DeleteOutcome outcome = delete_where(run, table, condition, true);
         if (outcome.failed) {
             run.figures.note_table_failed(table);

@@ -18,14 +18,6 @@ Step& step() {
     return s;
 }
 
-extern "C" void on_stop_signal(int signo) {
-    esql::interrupt(signo);
-}
-
-extern "C" void on_interrupt_tick(int /*signo*/) {
-    esql::interrupt_tick();
-}
-
 const char* signal_name(int signo) {
     switch (signo) {
         case SIGTERM:
@@ -52,20 +44,7 @@ std::string where_and_why(const esql::Result& cause) {
 }  // namespace
 
 void install_stop_signals() {
-    esql::set_up_interrupt_ticks(SIGALRM);
-    struct sigaction action {};
-    // The handlers do not interrupt each other: each one may be in the middle of a cancel.
-    sigemptyset(&action.sa_mask);
-    for (const int signo : {SIGTERM, SIGINT, SIGHUP, SIGALRM}) {
-        sigaddset(&action.sa_mask, signo);
-    }
-    action.sa_flags = SA_RESTART;
-    action.sa_handler = on_stop_signal;
-    for (const int signo : {SIGTERM, SIGINT, SIGHUP}) {
-        sigaction(signo, &action, nullptr);
-    }
-    action.sa_handler = on_interrupt_tick;
-    sigaction(SIGALRM, &action, nullptr);
+    esql::install_stop_handlers({SIGTERM, SIGINT, SIGHUP}, SIGALRM);
 }
 
 void note_run_pass(const char* pass) {

@@ -460,6 +460,7 @@ enum class Fault {
     RelayKilled,       // trevane connects through a TCP relay, killed while the delete waits
     Restart,           // the server restarts (fast) while the delete waits
     Sigterm,           // trevane gets SIGTERM while the delete waits
+    SigtermTwice,      // and again while the cancel hangs on a relay silent to it
     SigtermAtConnect,  // trevane gets SIGTERM while it connects to a listener that never answers
     Standby,           // trevane connects to a hot standby of the cluster
     SilentServer,      // trevane connects to a listener that never answers
@@ -527,6 +528,10 @@ TEST(TrevaneFaults, FaultMatrix) {
         {"SIGTERM while a delete waits on a lock", Fault::Sigterm, "",
          "trevane: SIGTERM received; the run stops",
          "143 last | exit=143 failures=1 fallback=0 success=0 | 0 50 98 98 0 | 0"},
+        {"a second SIGTERM while the cancel hangs", Fault::SigtermTwice,
+         "PGOPTIONS=-c client_connection_check_interval=1s",
+         "trevane: SIGTERM received; the run stops",
+         "143 last | exit=143 failures=1 fallback=0 success=0 | 0 50 98 98 0 | 0"},
         {"a lock timeout", Fault::LockHeld, "trevane_lock_timeout=1s",
          "PostgreSQL error 55P03 deleting records",
          "0 inside | exit=0 failures=1 fallback=0 success=1 | 0 50 98 50 1 | 0"},
@@ -570,6 +575,9 @@ TEST(TrevaneFaults, FaultMatrix) {
          "1 last | exit=1 failures=1 fallback=0 success=0" + untouched},
         {"the relay killed while a delete waits on a lock", Fault::RelayKilled, "", lost,
          "1 last | exit=1 failures=1 fallback=0 success=0 | 0 50 50 98 0 | 0"},
+        {"a second SIGTERM while the cancel hangs", Fault::SigtermTwice, "",
+         "trevane: SIGTERM received; the run stops",
+         "143 last | exit=143 failures=1 fallback=0 success=0 | 0 50 50 98 0 | 0"},
     };
 
     PrivateCluster cluster;
@@ -634,10 +642,12 @@ TEST(TrevaneFaults, FaultMatrix) {
         }
         std::unique_ptr<testsupport::Child> relay;
         const bool silent = c.fault == Fault::SilentServer || c.fault == Fault::SigtermAtConnect;
-        if (c.fault == Fault::RelayKilled || silent) {
-            relay = std::make_unique<testsupport::Child>(
-                TCP_RELAY_PROGRAM,
-                std::vector<std::string>{silent ? "--silent" : cluster.socket()});
+        if (c.fault == Fault::RelayKilled || c.fault == Fault::SigtermTwice || silent) {
+            std::vector<std::string> args{silent ? "--silent" : cluster.socket()};
+            if (c.fault == Fault::SigtermTwice) {
+                args.emplace_back("--then-silent");
+            }
+            relay = std::make_unique<testsupport::Child>(TCP_RELAY_PROGRAM, args);
             for (int i = 0; i < 400 && relay->out().empty(); ++i) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
@@ -648,7 +658,8 @@ TEST(TrevaneFaults, FaultMatrix) {
         }
         std::unique_ptr<testsupport::Child> holder;
         const bool lock_precip = c.fault == Fault::LockHeld || c.fault == Fault::RelayKilled ||
-                                 c.fault == Fault::Restart || c.fault == Fault::Sigterm;
+                                 c.fault == Fault::Restart || c.fault == Fault::Sigterm ||
+                                 c.fault == Fault::SigtermTwice;
         if (lock_precip) {
             testsupport::EnvChanges holder_env = cluster.env();
             holder_env["PGAPPNAME"] = "lock_holder";
@@ -678,7 +689,7 @@ TEST(TrevaneFaults, FaultMatrix) {
             trevane.signal(SIGTERM);
         }
         if (c.fault == Fault::RelayKilled || c.fault == Fault::Restart ||
-            c.fault == Fault::Sigterm) {
+            c.fault == Fault::Sigterm || c.fault == Fault::SigtermTwice) {
             // The session is named trevane, and its delete from precip waits for the lock.
             cluster.wait_until(db,
                                "EXISTS (SELECT 1 FROM pg_stat_activity WHERE application_name = "
@@ -689,6 +700,17 @@ TEST(TrevaneFaults, FaultMatrix) {
                 relay->signal(SIGKILL);
             } else if (c.fault == Fault::Restart) {
                 cluster.restart();
+            } else if (c.fault == Fault::SigtermTwice) {
+                // The first stop's cancel reaches the relay, which never answers it.
+                trevane.signal(SIGTERM);
+                for (int i = 0; i < 1000 && relay->out().find("accepted") == std::string::npos;
+                     ++i) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                EXPECT_EQ(trevane.out().find("SIGTERM received"), std::string::npos);
+                signalled = std::chrono::steady_clock::now();
+                trevane.signal(SIGTERM);
             } else {
                 signalled = std::chrono::steady_clock::now();
                 trevane.signal(SIGTERM);
@@ -711,7 +733,7 @@ TEST(TrevaneFaults, FaultMatrix) {
                                "application_name = 'lock_holder')",
                                "the lock holder outlives its end");
         };
-        if (old_server && c.fault == Fault::RelayKilled) {
+        if (old_server && (c.fault == Fault::RelayKilled || c.fault == Fault::SigtermTwice)) {
             release_lock();
         }
         cluster.wait_until("postgres",

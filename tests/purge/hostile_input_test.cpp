@@ -2,6 +2,10 @@
 // separators in the keys of the other passes, and junk in the token that names the database.
 // Each gets a message, never a crash, and no row that should stay is lost.
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "PurgeFixture.h"
@@ -158,6 +162,92 @@ TEST_F(HostileInputTest, OddKeysInTheProductAndEventPasses) {
     // apart, and the combination whose key holds the separator keeps its rows.
     EXPECT_EQ(db.sql("SELECT geoid || '/' || product_id FROM VTECevent ORDER BY 1"),
               "A/P1\nA|B/P1\nA|B/P2\nC\\'D/P1");
+}
+
+// Values that would turn into SQL if they were spliced as they are, in every spliced place: a
+// station of another office (backup retention), a product id and the four event keys; under
+// both settings of standard_conforming_strings. Each key is purged exactly as its plain twin,
+// nothing of another key goes, and the server receives every statement with the intended WHERE.
+TEST_F(HostileInputTest, SplicedValuesStayValuesUnderEitherStringSetting) {
+    const char* cluster = std::getenv("TREVANE_TEST_CLUSTER");
+    ASSERT_NE(cluster, nullptr);
+    const std::filesystem::path log = std::filesystem::path(cluster) / "server.log";
+    struct Keys {
+        std::string lid, product, geoid, office, phenom, signif;
+    } const cases[] = {
+        {"\\'OR 1=1", "\\'OR 1=1--", "G\\';DELETE --\xc3\xa9", "\\'--", "\\'", "\\"},
+        {"x';--", "P'';\\\\", "\xc3\xa9\\\\'' OR ''='", "K';--", "'\\", "'"},
+    };
+    const auto q = [](const std::string& v) { return "$v$" + v + "$v$"; };
+    for (const bool conforming : {true, false}) {
+        // What the server must see between the quotes: quotes doubled, and backslashes too
+        // when it reads them as escapes.
+        const auto literal = [conforming](const std::string& v) {
+            std::string out;
+            for (const char c : v) {
+                out += c;
+                if (c == '\'' || (c == '\\' && !conforming))
+                    out += c;
+            }
+            return out;
+        };
+        db.sql("ALTER DATABASE " + db.name() +
+               " SET standard_conforming_strings = " + (conforming ? "on" : "off") +
+               "; ALTER DATABASE " + db.name() + " SET log_min_duration_statement = 0");
+        for (const Keys& k : cases) {
+            SCOPED_TRACE(std::string(conforming ? "on: " : "off: ") + k.product);
+            db.sql(
+                "TRUNCATE PurgeDynData, Admin, Location, height, PurgeProduct, TextProduct, "
+                "VTECevent, PerfLog;"
+                "INSERT INTO PurgeDynData VALUES ('height', 'obstime', 24, 48);"
+                "INSERT INTO Admin (hsa) VALUES ('BOX');"
+                "INSERT INTO Location (lid, hsa) VALUES (" +
+                q(k.lid) + ", 'ALY'), ('TWIN', 'ALY'), ('OWN1', 'BOX');" +
+                observations("height", 72, 1, q(k.lid) + ", 'TWIN', 'OWN1'") +
+                "INSERT INTO PurgeProduct VALUES (" + q(k.product) +
+                ", 1, now(), now()), ('TWIN', 1, now(), now()), ('KEEP', 5, now(), now());"
+                "INSERT INTO TextProduct (product_id, producttime, postingtime) SELECT p, "
+                "timestamp '2026-01-10' - make_interval(hours => n), timestamp '2026-01-10' - "
+                "make_interval(hours => n) FROM unnest(ARRAY[" +
+                q(k.product) +
+                ", 'TWIN', 'KEEP']) p, generate_series(1, 3) n;"
+                "INSERT INTO VTECevent (geoid, product_id, producttime, office_id, phenom, "
+                "signif) SELECT g, 'P' || n, date_trunc('second', localtimestamp) - n * "
+                "interval '10 days', o, ph, s FROM (VALUES (" +
+                q(k.geoid) + ", " + q(k.office) + ", " + q(k.phenom) + ", " + q(k.signif) +
+                "), ('TWIN', 'KBOX', 'FL', 'W')) AS c(g, o, ph, s), generate_series(4, 6) n;");
+            const auto logged_before = std::filesystem::file_size(log);
+            const auto r = run({{"trevane_backup_retention_use", "ON"}});
+            expect_own_exit(r);
+            ASSERT_EQ(r.status, 0) << r.out << r.err;
+
+            EXPECT_EQ(db.sql("SELECT string_agg(n::text, ' ' ORDER BY w) FROM (SELECT lid = 'TWIN' "
+                             "w, count(*) n FROM height WHERE lid <> 'OWN1' GROUP BY 1) c"),
+                      "49 49");
+            EXPECT_EQ(db.sql("SELECT string_agg(n::text, ' ' ORDER BY w) FROM (SELECT product_id "
+                             "= 'TWIN' w, count(*) n FROM TextProduct WHERE product_id <> 'KEEP' "
+                             "GROUP BY 1) c"),
+                      "1 1");
+            EXPECT_EQ(db.count("SELECT count(*) FROM TextProduct WHERE product_id = 'KEEP'"), 3);
+            EXPECT_EQ(db.sql("SELECT string_agg(product_id, ' ' ORDER BY geoid = 'TWIN') FROM "
+                             "VTECevent"),
+                      "P4 P4");
+
+            std::ifstream in(log);
+            in.seekg(static_cast<std::streamoff>(logged_before));
+            const std::string said((std::istreambuf_iterator<char>(in)), {});
+            for (const std::string& where :
+                 {"DELETE FROM height WHERE lid = '" + literal(k.lid) + "' AND ",
+                  "DELETE FROM TextProduct WHERE product_id = '" + literal(k.product) +
+                      "' AND producttime < '",
+                  "DELETE FROM VTECevent  WHERE geoid='" + literal(k.geoid) +
+                      "' AND office_id = '" + literal(k.office) + "'  AND phenom='" +
+                      literal(k.phenom) + "' AND signif='" + literal(k.signif) +
+                      "' AND producttime < '"}) {
+                EXPECT_NE(said.find(where), std::string::npos) << where << "\n" << r.out;
+            }
+        }
+    }
 }
 
 // The database name taken from token files full of junk, or unusable: the run either opens the

@@ -1,9 +1,10 @@
 // A TCP relay for the tests, listening on 127.0.0.1 only: every connection it accepts is
 // joined to a PostgreSQL Unix socket, so that a test can cut a client's connection by killing
 // the relay. With --silent it accepts connections and never says anything to them (it prints
-// "accepted" for each).
+// "accepted" for each); with --then-silent it relays the first connection and is silent to every
+// later one (a cancel request, say).
 //
-//   tcp_relay SOCKET_PATH | --silent
+//   tcp_relay SOCKET_PATH [--then-silent] | --silent
 //
 // Prints the port it listens on, then relays until it is killed.
 
@@ -37,12 +38,14 @@ int connect_unix(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: tcp_relay SOCKET_PATH | --silent\n");
+    const bool then_silent = argc == 3 && std::string(argv[2]) == "--then-silent";
+    if (argc != 2 && !then_silent) {
+        std::fprintf(stderr, "usage: tcp_relay SOCKET_PATH [--then-silent] | --silent\n");
         return 2;
     }
     const std::string target = argv[1];
     const bool silent = target == "--silent";
+    int relayed = 0;
 
     const int listener = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
@@ -62,18 +65,21 @@ int main(int argc, char** argv) {
     std::vector<int> fds;
     for (;;) {
         std::vector<pollfd> watch{{listener, POLLIN, 0}};
-        if (!silent) {
-            for (const int fd : fds) watch.push_back({fd, POLLIN, 0});
+        // A pair without a server side is a silent one: nothing of it is read.
+        for (std::size_t i = 0; !silent && i < fds.size(); ++i) {
+            watch.push_back({fds[i ^ 1U] < 0 ? -1 : fds[i], POLLIN, 0});
         }
         if (poll(watch.data(), watch.size(), -1) < 0)
             continue;
         if (watch[0].revents & POLLIN) {
             const int client = accept(listener, nullptr, nullptr);
-            const int server = silent ? -1 : connect_unix(target);
-            if (client >= 0 && (silent || server >= 0)) {
+            const bool quiet = silent || (then_silent && relayed > 0);
+            const int server = quiet ? -1 : connect_unix(target);
+            relayed += quiet ? 0 : 1;
+            if (client >= 0 && (quiet || server >= 0)) {
                 fds.push_back(client);
                 fds.push_back(server);
-                if (silent) {
+                if (quiet) {
                     std::printf("accepted\n");
                     std::fflush(stdout);
                 }

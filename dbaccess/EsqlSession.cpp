@@ -1,21 +1,14 @@
-#include "Esql.h"
+#include "EsqlSession.h"
 
 #include <libpq-fe.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <array>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <memory>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 
 namespace esql {
 
@@ -30,94 +23,11 @@ struct Session {
     long failed = 0;
     std::string connect_detail;
     std::string connect_reason;
-    std::unordered_set<std::string> close_failed;  // cursors whose close failed: maybe still open
 };
 
 Session& session() {
     static Session s;
     return s;
-}
-
-// ---- The stop, as the signal handlers see it ----
-//
-// Everything below is read (and the flags written) by interrupt() and interrupt_tick(), which
-// run in signal handlers: plain flags, and values that are set outside the handlers while no
-// statement or connect is under way.
-
-volatile std::sig_atomic_t interrupted_by = 0;
-volatile std::sig_atomic_t statement_under_way = 0;  // from before the halt check to the answer
-volatile std::sig_atomic_t connect_under_way = 0;
-volatile std::sig_atomic_t session_socket = -1;  // the connection's socket while connected
-PGcancel* volatile running_cancel = nullptr;     // made after a connect, for the handler's cancel
-char cancel_errbuf[256];  // PQcancel's message, unused: static for the handler
-
-// Sockets of the process before a connect began, by descriptor: their inode, 0 for none. A
-// socket that is not among them at a stop belongs to the connect and is cut.
-constexpr int kWatchedDescriptors = 1024;
-std::array<ino_t, kWatchedDescriptors> sockets_before_connect{};
-
-bool ticks_ready = false;
-timer_t tick_timer{};
-constexpr long kTickNanoseconds = 100L * 1000 * 1000;
-
-ino_t socket_inode(int fd) {
-    struct stat st {};
-    return fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode) ? st.st_ino : 0;
-}
-
-void note_sockets_before_connect() {
-    for (int fd = 0; fd < kWatchedDescriptors; ++fd) {
-        sockets_before_connect[static_cast<std::size_t>(fd)] = socket_inode(fd);
-    }
-}
-
-// Shuts down every socket opened since the connect began: the client library's wait on it ends
-// at once, and so does each further attempt it makes (another address, without SSL).
-void cut_connect_sockets() noexcept {
-    for (int fd = 0; fd < kWatchedDescriptors; ++fd) {
-        const ino_t inode = socket_inode(fd);
-        if (inode != 0 && inode != sockets_before_connect[static_cast<std::size_t>(fd)]) {
-            shutdown(fd, SHUT_RDWR);
-        }
-    }
-}
-
-void cancel_running() noexcept {
-    PGcancel* cancel = running_cancel;
-    if (cancel != nullptr) {
-        // Documented as safe in a signal handler; the server answers the running statement with
-        // its cancellation, which rolls the statement back.
-        PQcancel(cancel, cancel_errbuf, static_cast<int>(sizeof cancel_errbuf));
-    }
-}
-
-void set_ticks(bool on) noexcept {
-    if (!ticks_ready) {
-        return;
-    }
-    itimerspec spec{};
-    if (on) {
-        spec.it_value.tv_nsec = kTickNanoseconds;
-        spec.it_interval.tv_nsec = kTickNanoseconds;
-    }
-    timer_settime(tick_timer, 0, &spec, nullptr);
-}
-
-void drop_cancel() {
-    session_socket = -1;
-    PGcancel* cancel = running_cancel;
-    running_cancel = nullptr;  // first, so that a handler never sees it freed
-    if (cancel != nullptr) {
-        PQfreeCancel(cancel);
-    }
-}
-
-void halt_with(Halt why, const Result& cause) {
-    Session& s = session();
-    if (s.halt == Halt::None && interrupted_by == 0) {
-        s.halt = why;
-        s.cause = cause;
-    }
 }
 
 // The server's words in the runtime's log of a failed connect: the text after its severity.
@@ -130,6 +40,23 @@ std::string server_words(std::string_view log) {
         }
     }
     return {};
+}
+
+// The prepared statements of the connection, by name.
+std::unordered_map<std::string, std::string>& prepared_statements() {
+    static std::unordered_map<std::string, std::string> statements;
+    return statements;
+}
+
+// The communication area as the runtime leaves it after a statement that succeeded.
+void clear_area() {
+    sqlca_t& ca = area();
+    ca.sqlcode = 0;
+    std::memcpy(ca.sqlstate, "00000", 5);
+    ca.sqlerrm.sqlerrml = 0;
+    ca.sqlerrm.sqlerrmc[0] = '\0';
+    std::memset(ca.sqlerrd, 0, sizeof ca.sqlerrd);
+    std::memset(&ca.sqlwarn, 0, sizeof ca.sqlwarn);
 }
 
 }  // namespace
@@ -169,31 +96,6 @@ std::string client_library_reason(std::string_view log) {
     }
     return std::string(said);
 }
-
-}  // namespace detail
-
-namespace {
-
-// The prepared statements of the connection, by name.
-std::unordered_map<std::string, std::string>& prepared_statements() {
-    static std::unordered_map<std::string, std::string> statements;
-    return statements;
-}
-
-// The communication area as the runtime leaves it after a statement that succeeded.
-void clear_area() {
-    sqlca_t& ca = area();
-    ca.sqlcode = 0;
-    std::memcpy(ca.sqlstate, "00000", 5);
-    ca.sqlerrm.sqlerrml = 0;
-    ca.sqlerrm.sqlerrmc[0] = '\0';
-    std::memset(ca.sqlerrd, 0, sizeof ca.sqlerrd);
-    std::memset(&ca.sqlwarn, 0, sizeof ca.sqlwarn);
-}
-
-}  // namespace
-
-namespace detail {
 
 std::string number_placeholders(std::string_view text) {
     std::string out;
@@ -289,17 +191,6 @@ bool refused(Result& out) {
     return true;
 }
 
-void begin_statement() noexcept {
-    statement_under_way = 1;
-}
-
-void end_statement() noexcept {
-    statement_under_way = 0;
-    if (interrupted_by != 0) {
-        set_ticks(false);
-    }
-}
-
 Result settle() {
     Result r = last_result();
     if (r.failed()) {
@@ -313,6 +204,14 @@ Result settle() {
         }
     }
     return r;
+}
+
+void halt_with(Halt why, const Result& cause) {
+    Session& s = session();
+    if (s.halt == Halt::None && interrupt_signal() == 0) {
+        s.halt = why;
+        s.cause = cause;
+    }
 }
 
 const std::string* prepared_text(const char* name, int line) {
@@ -330,56 +229,42 @@ const std::string* prepared_text(const char* name, int line) {
 
 }  // namespace detail
 
-TextFit settle_text(char* buf, std::size_t size, int ind, std::size_t field_size, Trim trim) {
-    if (size == 0) {
-        return TextFit::TooLong;
-    }
-    const bool cut = ind > 0 || std::memchr(buf, '\0', size) == nullptr;
-    buf[size - 1] = '\0';
-    if (ind < 0) {
-        buf[0] = '\0';
-        return TextFit::Null;
-    }
-    if (cut) {
-        return TextFit::TooLong;
-    }
-    std::size_t n = std::strlen(buf);
-    if (trim == Trim::TrailingBlanks) {
-        while (n > 0 && buf[n - 1] == ' ') {
-            buf[--n] = '\0';
+std::string escaped(std::string_view value) {
+    value = value.substr(0, value.find('\0'));
+    PGconn* conn = ECPGget_PGconn(nullptr);
+    if (conn == nullptr) {
+        std::string out;
+        out.reserve(value.size() + 2);
+        for (const char c : value) {
+            out += c;
+            if (c == '\'' || c == '\\') {
+                out += c;
+            }
         }
+        return out;
     }
-    return n < field_size ? TextFit::Fits : TextFit::TooLong;
-}
-
-std::string quote_doubled(std::string_view value) {
-    std::string out;
-    out.reserve(value.size() + 2);
-    for (const char c : value) {
-        out += c;
-        if (c == '\'') {
-            out += '\'';
-        }
-    }
+    // At most two bytes for each byte of the value, and the terminator.
+    std::string out(2 * value.size() + 1, '\0');
+    int error = 0;
+    const std::size_t n = PQescapeStringConn(conn, out.data(), value.data(), value.size(), &error);
+    out.resize(n);
     return out;
 }
 
 Result connect(const char* target, Where where) {
-    drop_cancel();
+    stop::forget_session();
     Session& s = session();
     s.halt = Halt::None;
     s.cause = Result{};
     s.exit_status = 0;
     s.connect_detail.clear();
     s.connect_reason.clear();
-    s.close_failed.clear();
 
     // A stop asked for from here on cuts the connect's sockets (interrupt()).
-    note_sockets_before_connect();
-    connect_under_way = 1;
+    stop::begin_connect();
     Result refusal;
     if (detail::refused(refusal)) {
-        connect_under_way = 0;
+        stop::end_connect();
         return refusal;
     }
 
@@ -393,10 +278,7 @@ Result connect(const char* target, Where where) {
     }
     ECPGconnect(static_cast<int>(where.line()), kInformixCompat, target, nullptr, nullptr, nullptr,
                 1);
-    connect_under_way = 0;
-    if (interrupted_by != 0) {
-        set_ticks(false);
-    }
+    stop::end_connect();
     Result r = detail::last_result();
     if (log_stream != nullptr) {
         ECPGdebug(0, nullptr);
@@ -408,19 +290,13 @@ Result connect(const char* target, Where where) {
         }
     }
     if (!r.failed()) {
-        PGconn* conn = ECPGget_PGconn(nullptr);
-        running_cancel = conn != nullptr ? PQgetCancel(conn) : nullptr;
-        session_socket = conn != nullptr ? PQsocket(conn) : -1;
-        // A stop that came just before the socket was known: no statement may be sent.
-        if (interrupted_by != 0 && session_socket >= 0) {
-            shutdown(session_socket, SHUT_WR);
-        }
+        stop::watch_session(ECPGget_PGconn(nullptr));
     }
     return r;
 }
 
 Result disconnect(Where where) {
-    drop_cancel();
+    stop::forget_session();
     ECPGdisconnect(static_cast<int>(where.line()), "CURRENT");
     prepared_statements().clear();
     return detail::last_result();
@@ -430,20 +306,16 @@ Halt halt() {
     if (session().halt != Halt::None) {
         return session().halt;
     }
-    return interrupted_by != 0 ? Halt::Interrupted : Halt::None;
+    return interrupt_signal() != 0 ? Halt::Interrupted : Halt::None;
 }
 
 const Result& halt_cause() {
     return session().cause;
 }
 
-int interrupt_signal() {
-    return interrupted_by;
-}
-
 void end_work(int exit_status) {
     Session& s = session();
-    if (s.halt == Halt::None && interrupted_by == 0) {
+    if (s.halt == Halt::None && interrupt_signal() == 0) {
         s.halt = Halt::Ended;
         s.exit_status = exit_status;
     }
@@ -451,47 +323,6 @@ void end_work(int exit_status) {
 
 int ended_with() {
     return session().halt == Halt::Ended ? session().exit_status : 0;
-}
-
-void interrupt(int signo) noexcept {
-    interrupted_by = signo;
-    // No byte of a statement leaves after this; what was sent already still gets its answer.
-    const int socket = session_socket;
-    if (socket >= 0) {
-        shutdown(socket, SHUT_WR);
-    }
-    if (connect_under_way != 0) {
-        cut_connect_sockets();
-    } else if (statement_under_way != 0) {
-        cancel_running();
-    }
-    if (connect_under_way != 0 || statement_under_way != 0) {
-        set_ticks(true);
-    }
-}
-
-bool set_up_interrupt_ticks(int tick_signo) {
-    if (ticks_ready) {
-        return true;
-    }
-    sigevent event{};
-    event.sigev_notify = SIGEV_SIGNAL;
-    event.sigev_signo = tick_signo;
-    ticks_ready = timer_create(CLOCK_MONOTONIC, &event, &tick_timer) == 0;
-    return ticks_ready;
-}
-
-void interrupt_tick() noexcept {
-    if (interrupted_by == 0) {
-        return;
-    }
-    if (connect_under_way != 0) {
-        cut_connect_sockets();
-    } else if (statement_under_way != 0) {
-        cancel_running();
-    } else {
-        set_ticks(false);
-    }
 }
 
 long failed_statement_count() {
@@ -535,72 +366,6 @@ Result raise(long code, const char* state, const char* message) {
     ca.sqlerrm.sqlerrml = static_cast<int>(std::strlen(ca.sqlerrm.sqlerrmc));
     ca.sqlerrd[2] = 0;
     return detail::settle();
-}
-
-Cursor::Cursor(std::string_view declare) : declare_(declare) {
-    // "declare <name> ..."
-    const std::size_t start = declare_.find_first_not_of(' ', declare_.find(' '));
-    const std::size_t end = declare_.find(' ', start);
-    name_ = declare_.substr(start, end - start);
-    fetch_ = "fetch " + name_;
-    close_ = "close " + name_;
-}
-
-Cursor::~Cursor() {
-    if (open_) {
-        close();
-    }
-}
-
-Result Cursor::declare(const char* text, Where where) {
-    Result r = exec(text, none, none, {}, where);
-    // A cursor of this name that this process has not opened (nor failed to close): the server
-    // session is shared with others, and what it keeps was left there by someone else.
-    if (!open_ && std::strcmp(r.state, "42P03") == 0 && session().close_failed.count(name_) == 0) {
-        halt_with(Halt::NoSessionCursors, r);
-    }
-    // Declaring it again while it is open fails and leaves it open.
-    open_ = open_ || !r.failed();
-    return r;
-}
-
-Result Cursor::settled_step(Result r) {
-    // The cursor this process opened is not where the statement went: the server does not keep
-    // cursors from one statement to the next, as behind a pooler in transaction mode.
-    if (r.failed() && std::strcmp(r.state, "34000") == 0) {
-        halt_with(Halt::NoSessionCursors, r);
-    }
-    return r;
-}
-
-Result Cursor::open(const char* prepared_name, Where where) {
-    const std::string* text = detail::prepared_text(prepared_name, static_cast<int>(where.line()));
-    if (text == nullptr) {
-        return detail::last_result();
-    }
-    // The final "?" of the declare text stands for the prepared text.
-    std::string statement = declare_;
-    if (!statement.empty() && statement.back() == '?') {
-        statement.pop_back();
-    }
-    statement += *text;
-    return declare(statement.c_str(), where);
-}
-
-Result Cursor::open(Where where) {
-    return declare(declare_.c_str(), where);
-}
-
-Result Cursor::close(Where where) {
-    const bool was_open = open_;
-    open_ = false;
-    Result r = exec(close_.c_str(), none, none, {}, where);
-    if (r.failed()) {
-        session().close_failed.insert(name_);
-    } else {
-        session().close_failed.erase(name_);
-    }
-    return was_open ? settled_step(std::move(r)) : r;
 }
 
 }  // namespace esql
