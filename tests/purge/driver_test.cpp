@@ -409,6 +409,7 @@ TEST_F(PurgeTest, OnTheJournalFailuresAndKeysLeftAloneCarryTheirPriority) {
         // standard error: the loader's and the access layer's reports
         {"LoadUnique: error in open cursor", "<3>"},
         {" table=VTECevent:where=", "<3>"},
+        {"ERROR - could not read the combinations of VTECevent", "<3>"},
         {"PutPerfLog() in Insert section --- ERROR", "<3>"},
         {"SQLCODE = (-#) sql state = (#P#)", "<3>"},
         {"Error Message (relation \"perflog\" does not exist", "<3>"},
