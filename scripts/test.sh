@@ -49,7 +49,7 @@ duration() {
 # in build/test-logs/NAME.log; prints when it starts and ends, and the end of its log when it
 # fails; adds a row to the table. Returns the stage's status.
 stage() {
-  local name=$1 from now status=0 verdict=passed
+  local name=$1 from now load status=0 verdict=passed
   shift
   from=$(date +%s)
   echo "== $name started at $(duration $((from - began)))"
@@ -63,13 +63,15 @@ stage() {
     echo "== $name failed; the end of $logs/$name.log:"
     tail -n 100 "$logs/$name.log"
   fi
-  echo "== $name: $verdict in $(duration $((now - from))) (at $(duration $((now - began))))"
-  printf '%-22s %8s  %s\n' "$name" "$(duration $((now - from)))" "$verdict" >>"$logs/.stages"
+  load=$(cut -d ' ' -f 1 /proc/loadavg)
+  echo "== $name: $verdict in $(duration $((now - from))) (at $(duration $((now - began))), load $load)"
+  printf '%-16s %8s  from %6s to %6s  load %5s  %s\n' "$name" "$(duration $((now - from)))" \
+    "$(duration $((from - began)))" "$(duration $((now - began)))" "$load" "$verdict" >>"$logs/.stages"
   return "$status"
 }
 
 table() {
-  echo "== stages (their times overlap; load at the end:$(uptime | sed 's/.*load average://'))"
+  echo "== stages (they overlap; the load is the 1-minute load average when each ended)"
   cat "$logs/.stages"
   if grep -q FAILED "$logs/.stages"; then
     echo "== FAILED after $(duration $(($(date +%s) - began)))"
