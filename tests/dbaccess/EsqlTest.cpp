@@ -257,7 +257,7 @@ TEST_F(EsqlTest, ASessionLostOrWithoutCursorsTakesNoFurtherStatement) {
             ASSERT_EQ(esql::exec("SELECT pg_backend_pid()", esql::none, esql::vars(pid)).code, 0);
             // Ended, and waited for (pg_terminate_backend waits itself only from 14 on).
             const std::string backend = std::to_string(pid);
-            testsupport::psql("postgres",
+            testsupport::run_sql("postgres",
                               "DO $$ BEGIN PERFORM pg_terminate_backend(" + backend +
                                   "); FOR i IN 1..1000 LOOP PERFORM pg_stat_clear_snapshot(); "
                                   "EXIT WHEN NOT EXISTS (SELECT 1 FROM pg_stat_activity WHERE "

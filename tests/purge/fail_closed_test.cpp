@@ -173,7 +173,7 @@ TEST_F(FailClosedTest, KeysThatCannotBeTrustedAreLeftAlone) {
         const auto r = testsupport::runProgram(testsupport::builtProgram("trevane"), {}, env, 300);
         if (!role.empty()) {
             fresh.sql("DROP OWNED BY " + role);
-            testsupport::psql("postgres", "DROP ROLE " + role);
+            testsupport::run_sql("postgres", "DROP ROLE " + role);
         }
 
         EXPECT_EQ(r.status, 0) << r.out << r.err;

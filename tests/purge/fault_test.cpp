@@ -249,7 +249,7 @@ TEST_F(FaultTest, ConnectionLostInTheMiddleOfThePurge) {
         "  PERFORM pg_sleep(0.05); "
         "END LOOP; RAISE EXCEPTION 'the delete from precip never started'; END $$";
     auto terminated =
-        std::async(std::launch::async, [&] { return testsupport::psql(db.name(), killer); });
+        std::async(std::launch::async, [&] { return testsupport::run_sql(db.name(), killer); });
     const auto r = run();
     terminated.get();
 
@@ -334,7 +334,7 @@ TEST_F(FaultTest, ARoleThatMayNotDeleteFromOneTable) {
         "INSERT INTO PurgeDynData VALUES ('height', 'obstime', 24, 24), "
         "('precip', 'obstime', 24, 24), ('wind', 'obstime', 24, 24);" +
         observations("height", 48) + observations("precip", 48) + observations("wind", 48));
-    testsupport::psql("postgres",
+    testsupport::run_sql("postgres",
                       "DROP ROLE IF EXISTS " + role + "; CREATE ROLE " + role + " LOGIN");
     db.sql("GRANT SELECT, DELETE ON ALL TABLES IN SCHEMA public TO " + role +
            ";"
@@ -359,7 +359,7 @@ TEST_F(FaultTest, ARoleThatMayNotDeleteFromOneTable) {
     EXPECT_EQ(db.count("SELECT num_processed FROM PerfLog"), 96);
 
     db.sql("REVOKE ALL ON ALL TABLES IN SCHEMA public FROM " + role);
-    testsupport::psql("postgres", "DROP ROLE " + role);
+    testsupport::run_sql("postgres", "DROP ROLE " + role);
 }
 
 // Two runs started together over the same database: the one that takes the database's lock

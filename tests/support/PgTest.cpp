@@ -1,11 +1,18 @@
 #include "PgTest.h"
 
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 namespace testsupport {
 
@@ -47,15 +54,134 @@ std::string psql_literal(std::string_view value) {
     return out;
 }
 
-std::string psql(const std::string& db, std::string_view sql) {
-    const RunResult r = runProgram(
-        psql_program(),
-        {"-X", "-q", "-A", "-t", "-v", "ON_ERROR_STOP=1", "-d", db, "-c", std::string(sql)}, {},
-        600);
-    EXPECT_EQ(r.status, 0) << "psql failed on: " << sql << "\n" << r.err;
-    std::string out = r.out;
-    if (!out.empty() && out.back() == '\n')
+namespace {
+
+using Session = std::unique_ptr<PGconn, decltype(&PQfinish)>;
+using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
+
+// The idle sessions of this process, by database and the PG* environment they were made with:
+// a test that points the environment elsewhere gets sessions of its own. Every test runs in a
+// process of its own, so no session outlives its test.
+class SessionPool {
+   public:
+    Session take(const std::string& key, const std::string& db) {
+        {
+            const std::lock_guard<std::mutex> hold(mutex_);
+            auto& idle = idle_[key];
+            while (!idle.empty()) {
+                Session s(idle.back(), &PQfinish);
+                idle.pop_back();
+                if (untouched(s.get())) {
+                    return s;
+                }
+            }
+        }
+        const char* keys[] = {"dbname", "fallback_application_name", nullptr};
+        const char* values[] = {db.c_str(), "trevane_tests", nullptr};
+        return Session(PQconnectdbParams(keys, values, 1), &PQfinish);
+    }
+    void give_back(const std::string& key, Session s) {
+        const std::lock_guard<std::mutex> hold(mutex_);
+        idle_[key].push_back(s.release());
+    }
+    // Closes the idle sessions of database `db`.
+    void forget(const std::string& db) {
+        const std::lock_guard<std::mutex> hold(mutex_);
+        for (auto it = idle_.lower_bound(db + '\0'); it != idle_.end(); it = idle_.erase(it)) {
+            if (it->first.compare(0, db.size() + 1, db + '\0') != 0) {
+                break;
+            }
+            for (PGconn* c : it->second) {
+                PQfinish(c);
+            }
+        }
+    }
+
+   private:
+    // An idle session hears nothing from the server until it asks; anything waiting on its
+    // socket is the message of a server that ended it, or the end of the connection.
+    static bool untouched(PGconn* c) {
+        pollfd p{PQsocket(c), POLLIN, 0};
+        return PQstatus(c) == CONNECTION_OK && poll(&p, 1, 0) == 0;
+    }
+    std::mutex mutex_;
+    std::map<std::string, std::vector<PGconn*>> idle_;
+};
+
+SessionPool& pool() {
+    static SessionPool* const p = new SessionPool;  // lives as long as the process
+    return *p;
+}
+
+// The database and every PG* variable of the environment.
+std::string session_key(const std::string& db) {
+    std::vector<std::string> vars;
+    for (char** e = environ; *e != nullptr; ++e) {
+        if (std::strncmp(*e, "PG", 2) == 0) {
+            vars.emplace_back(*e);
+        }
+    }
+    std::sort(vars.begin(), vars.end());
+    std::string key = db + '\0';
+    for (const std::string& v : vars) {
+        key += v + '\n';
+    }
+    return key;
+}
+
+}  // namespace
+
+std::string run_sql(const std::string& db, std::string_view sql) {
+    const std::string key = session_key(db);
+    Session s = pool().take(key, db);
+    if (PQstatus(s.get()) != CONNECTION_OK) {
+        ADD_FAILURE() << "cannot connect to " << db << " for: " << sql << "\n"
+                      << PQerrorMessage(s.get());
+        return "";
+    }
+    std::string out;
+    std::string error;
+    if (PQsendQuery(s.get(), std::string(sql).c_str()) == 0) {
+        error = PQerrorMessage(s.get());
+    }
+    while (error.empty()) {
+        const Result r(PQgetResult(s.get()), &PQclear);
+        if (r == nullptr) {
+            break;
+        }
+        const ExecStatusType st = PQresultStatus(r.get());
+        if (st == PGRES_TUPLES_OK) {
+            for (int i = 0; i < PQntuples(r.get()); ++i) {
+                for (int j = 0; j < PQnfields(r.get()); ++j) {
+                    out += (j > 0 ? "|" : "") + std::string(PQgetvalue(r.get(), i, j));
+                }
+                out += '\n';
+            }
+        } else if (st == PGRES_COPY_IN || st == PGRES_COPY_OUT || st == PGRES_COPY_BOTH) {
+            error = "COPY has no data to go with it here";
+            s.reset();  // the session is in the middle of the COPY: closed, not given back
+        } else if (st != PGRES_COMMAND_OK && st != PGRES_EMPTY_QUERY) {
+            error = PQresultErrorMessage(r.get());
+            error += PQerrorMessage(s.get());
+        }
+    }
+    // What is left of a failed query is read before the session is judged.
+    while (s != nullptr) {
+        const Result rest(PQgetResult(s.get()), &PQclear);
+        if (rest == nullptr) {
+            break;
+        }
+    }
+    EXPECT_TRUE(error.empty()) << "SQL failed on: " << sql << "\n" << error;
+    if (PQstatus(s.get()) == CONNECTION_OK && PQtransactionStatus(s.get()) == PQTRANS_IDLE) {
+        const Result reset(PQexec(s.get(), "DISCARD ALL"), &PQclear);
+        if (PQresultStatus(reset.get()) == PGRES_COMMAND_OK) {
+            pool().give_back(key, std::move(s));
+        }
+    }
+    if (!out.empty()) {
         out.pop_back();
+    }
     return out;
 }
 
@@ -63,14 +189,20 @@ TestDatabase::TestDatabase() {
     static std::atomic<int> serial{0};
     const char* tmpl = std::getenv("TREVANE_TEST_TEMPLATE");
     name_ = "t_" + std::to_string(getpid()) + "_" + std::to_string(serial++);
-    psql("postgres", "CREATE DATABASE " + name_ + " TEMPLATE " + (tmpl ? tmpl : "template1"));
+    // From 15 on, a copy of the template's files is several times cheaper than its blocks
+    // written through the log.
+    static const bool file_copy =
+        std::atoi(run_sql("postgres", "SHOW server_version_num").c_str()) >= 150000;
+    run_sql("postgres", "CREATE DATABASE " + name_ + " TEMPLATE " + (tmpl ? tmpl : "template1") +
+                            (file_copy ? " STRATEGY FILE_COPY" : ""));
 }
 
 TestDatabase::~TestDatabase() {
     // Sessions left behind are ended first: DROP DATABASE ... WITH (FORCE) is 13 and later.
-    psql("postgres",
-         "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" + name_ + "'");
-    psql("postgres", "DROP DATABASE IF EXISTS " + name_);
+    pool().forget(name_);
+    run_sql("postgres", "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = '" +
+                            name_ + "'");
+    run_sql("postgres", "DROP DATABASE IF EXISTS " + name_);
 }
 
 long long TestDatabase::count(std::string_view query) const {

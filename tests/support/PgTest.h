@@ -17,9 +17,13 @@ const std::string& psql_program();
 // A value made fit to stand between single quotes in SQL: every quote doubled.
 std::string psql_literal(std::string_view value);
 
-// Runs SQL through psql against `db` and returns its unaligned, tuples-only output with the
-// final newline removed. A failing statement fails the current test with psql's message.
-std::string psql(const std::string& db, std::string_view sql);
+// Runs SQL (one or more statements, as one query) against `db` and returns what psql -A -t
+// would print: the rows of every result, one a line, fields joined by '|', NULL empty, without
+// the final newline. A failing statement fails the current test with the server's message.
+// The session comes from a pool of the test process, by database and PG* environment; it is
+// given back as a new one would be (DISCARD ALL), or closed when the SQL left a transaction
+// open, and one that the server ended meanwhile is replaced before use.
+std::string run_sql(const std::string& db, std::string_view sql);
 
 // Runs a file of SQL through psql against `db`; a failure fails the current test.
 void psql_file(const std::string& db, const std::string& path);
@@ -34,8 +38,8 @@ class TestDatabase {
     TestDatabase& operator=(const TestDatabase&) = delete;
 
     const std::string& name() const { return name_; }
-    // Runs SQL in this database; see psql().
-    std::string sql(std::string_view text) const { return psql(name_, text); }
+    // Runs SQL in this database; see run_sql().
+    std::string sql(std::string_view text) const { return run_sql(name_, text); }
     // The first column of the first row of a query, as an integer.
     long long count(std::string_view query) const;
     // Environment that points a child process at this database through db_name.

@@ -232,7 +232,7 @@ TEST(TimestampInterval, AgreesWithTheDatabaseServer) {
         arrayLiteral<long>(cases, [](const Case& c) { return c.iv.month; }) + "::int[], " +
         arrayLiteral<int64_t>(cases, [](const Case& c) { return c.iv.time; }) +
         "::bigint[]) WITH ORDINALITY AS u(ts, m, us, n)) s ORDER BY n";
-    std::istringstream rows(testsupport::psql("postgres", sql));
+    std::istringstream rows(testsupport::run_sql("postgres", sql));
     std::string line;
     std::size_t seen = 0;
     while (std::getline(rows, line)) {
