@@ -5,7 +5,8 @@
 # suite against PostgreSQL 12 with TZ=Pacific/Honolulu and against 18 with TZ=Asia/Kolkata
 # (scripts/server-matrix.sh), so that the database tests run on the oldest and the newest
 # supported server and the time-sensitive tests (label "zone") in zones far from UTC, and the
-# whole suite once more built with AddressSanitizer and UndefinedBehaviorSanitizer; then the fuzz
+# whole suite but the package test once more built with AddressSanitizer and
+# UndefinedBehaviorSanitizer; then the fuzz
 # targets for FUZZ_SECONDS each (scripts/fuzz.sh) and a run over the demo data under valgrind
 # memcheck (scripts/valgrind-run.sh).
 #
@@ -13,10 +14,9 @@
 #   scripts/test.sh --quick   the build and the plain suite only, for the edit loop
 #
 # After the build, the stages run in two lanes side by side: the tests of the plain build (the
-# suite, the server matrix, valgrind), which mostly wait on the server, on timeouts and on
-# sleeps, and the CPU work (the sanitizer build, the lint, the fuzz targets); the sanitized suite
-# joins when its build and the plain suite are done. ctest runs TEST_JOBS tests at once (default
-# twice JOBS, which is 2). Each stage's output goes to build/test-logs/NAME.log; a line tells
+# suite, the server matrix, valgrind) and the sanitizer build with its suite, the lint and the
+# fuzz targets. ctest runs TEST_JOBS tests at once (default twice JOBS, which is 2), since
+# many tests wait on the server, on timeouts and on sleeps. Each stage's output goes to build/test-logs/NAME.log; a line tells
 # when a stage starts and when it ends, with its elapsed time, the end of its log when it failed,
 # and a table of every stage closes the run.
 # Exit status: 0 when every stage passed, 1 when any failed, 2 on a usage error.
@@ -95,13 +95,16 @@ trap stop_all EXIT
 trap 'exit 130' INT TERM
 
 mkdir -p "$logs"
-rm -f "$logs/.stages" "$logs"/.running.* "$logs/.plain-done"
+rm -f "$logs/.stages" "$logs"/.running.*
 stage dependencies scripts/install-deps.sh || { table; exit 1; }
 stage build bash -c "cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null &&
   cmake --build build -j$jobs" || { table; exit 1; }
 
+# tests BUILD_DIR [CTEST-ARGS...]
 tests() {
-  scripts/with-test-db.sh ctest --test-dir "$1" --output-on-failure -j"$test_jobs"
+  local dir=$1
+  shift
+  scripts/with-test-db.sh ctest --test-dir "$dir" --output-on-failure -j"$test_jobs" "$@"
 }
 export -f tests
 export test_jobs
@@ -112,36 +115,27 @@ if [ "$quick" -eq 1 ]; then
   exit
 fi
 
-# The tests of the plain build. The package test installs into this system, so the sanitized
-# suite waits for the plain one (.plain-done).
-# The pool test's 498 runs go once, in the plain suite; the matrix and the sanitized suite run 50.
+# The tests of the plain build: the suite, then the server matrix and valgrind. The pool test's
+# 498 runs go once, in the plain suite; the matrix and the sanitized suite run 50.
 lane_tests() {
   stage tests bash -c 'tests build' || true
-  touch "$logs/.plain-done"
   stage server-matrix env JOBS="$test_jobs" TREVANE_POOL_RUNS=50 scripts/server-matrix.sh --build build \
     --tz Pacific/Honolulu 12 --tz Asia/Kolkata 18 || true
   stage valgrind scripts/valgrind-run.sh build || true
 }
 
-# The CPU work, and the sanitized suite once its build is there.
+# The CPU work: the sanitizer build and its suite, the lint and the fuzz targets. The sanitized
+# suite leaves out the package test (label "package"), which packs and installs the plain build
+# and runs in the plain suite.
 lane_cpu() {
-  local sanitized='' lane=$BASHPID
   if stage build-asan bash -c "cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug \
     -DTREVANE_SANITIZE=ON >/dev/null && cmake --build build-asan -j$jobs"; then
-    (
-      while [ ! -e "$logs/.plain-done" ]; do
-        kill -0 "$lane" 2>/dev/null || exit 0
-        sleep 1
-      done
-      stage tests-asan env TREVANE_POOL_RUNS=50 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1 \
-        LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0" \
-        UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 bash -c 'tests build-asan' || true
-    ) &
-    sanitized=$!
+    stage tests-asan env TREVANE_POOL_RUNS=50 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:halt_on_error=1 \
+      LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0" \
+      UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 bash -c 'tests build-asan -LE package' || true
   fi
   stage lint scripts/lint.sh build || true
   stage fuzz scripts/fuzz.sh || true
-  if [ -n "$sanitized" ]; then wait "$sanitized"; fi
 }
 
 lane_tests &
