@@ -258,11 +258,11 @@ TEST_F(EsqlTest, ASessionLostOrWithoutCursorsTakesNoFurtherStatement) {
             // Ended, and waited for (pg_terminate_backend waits itself only from 14 on).
             const std::string backend = std::to_string(pid);
             testsupport::run_sql("postgres",
-                              "DO $$ BEGIN PERFORM pg_terminate_backend(" + backend +
-                                  "); FOR i IN 1..1000 LOOP PERFORM pg_stat_clear_snapshot(); "
-                                  "EXIT WHEN NOT EXISTS (SELECT 1 FROM pg_stat_activity WHERE "
-                                  "pid = " +
-                                  backend + "); PERFORM pg_sleep(0.01); END LOOP; END $$");
+                                 "DO $$ BEGIN PERFORM pg_terminate_backend(" + backend +
+                                     "); FOR i IN 1..1000 LOOP PERFORM pg_stat_clear_snapshot(); "
+                                     "EXIT WHEN NOT EXISTS (SELECT 1 FROM pg_stat_activity WHERE "
+                                     "pid = " +
+                                     backend + "); PERFORM pg_sleep(0.01); END LOOP; END $$");
             fault = esql::execute_immediate("SELECT 1");
         }
         EXPECT_EQ(esql::halt(), c.halt) << fault.state << " " << fault.message;

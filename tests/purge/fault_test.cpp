@@ -335,7 +335,7 @@ TEST_F(FaultTest, ARoleThatMayNotDeleteFromOneTable) {
         "('precip', 'obstime', 24, 24), ('wind', 'obstime', 24, 24);" +
         observations("height", 48) + observations("precip", 48) + observations("wind", 48));
     testsupport::run_sql("postgres",
-                      "DROP ROLE IF EXISTS " + role + "; CREATE ROLE " + role + " LOGIN");
+                         "DROP ROLE IF EXISTS " + role + "; CREATE ROLE " + role + " LOGIN");
     db.sql("GRANT SELECT, DELETE ON ALL TABLES IN SCHEMA public TO " + role +
            ";"
            "GRANT INSERT ON PerfLog TO " +
