@@ -1,7 +1,11 @@
 // The fault sweep: every fault class wherever it applies in a whole run, on the real trevane and
 // a real server, with the run's guarantees checked after each.
 //
-//   fault_sweep TREVANE PRELOAD DATA_SQL [--kinds=a,b,...] [--timeout=SECONDS]
+//   fault_sweep TREVANE PRELOAD DATA_SQL [--kinds=a,b,...] [--timeout=SECONDS] [--shard=I/N]
+//
+// --shard=I/N runs the part I (0 to N-1) of N, in a database of its own, so that the parts run
+// side by side: the statements in N consecutive ranges (a stop at k is measured by the cut runs at
+// k and k + 1, so a range keeps them together), the grid files and the connect by their number.
 //
 // A database made from the harness's template (the schema, see with-test-db.sh) gets the sweep's
 // data and a copy of it. Two clean runs give the statements (N), their cursor names, and what
@@ -409,6 +413,14 @@ class Sweep {
         return why;
     }
 
+    // Whether the class at k belongs to part `shard` of `shards`.
+    bool in_shard(const FaultClass& fc, long k, long shard, long shards) const {
+        if (fc.where == Where::GridFiles || fc.where == Where::Once) {
+            return k % shards == shard;
+        }
+        return (k - 1) * shards / statements() == shard;
+    }
+
     // The clean run's text at k, for a report line.
     std::string where(const FaultClass& fc, long k) const {
         if (fc.where == Where::Once) {
@@ -744,16 +756,23 @@ std::string read_file(const char* path) {
 
 int main(int argc, char** argv) {
     if (argc < 4) {
-        die("usage: fault_sweep TREVANE PRELOAD DATA_SQL [--kinds=a,b] [--timeout=S]");
+        die("usage: fault_sweep TREVANE PRELOAD DATA_SQL [--kinds=a,b] [--timeout=S] "
+            "[--shard=I/N]");
     }
     std::string kinds_wanted;
     int timeout = 30;
+    long shard = 0;
+    long shards = 1;
     for (int i = 4; i < argc; ++i) {
         const std::string a = argv[i];
         if (a.rfind("--kinds=", 0) == 0) {
             kinds_wanted = "," + a.substr(8) + ",";
         } else if (a.rfind("--timeout=", 0) == 0) {
             timeout = std::stoi(a.substr(10));
+        } else if (a.rfind("--shard=", 0) == 0 &&
+                   std::sscanf(a.c_str() + 8, "%ld/%ld", &shard, &shards) == 2 && shards > 0 &&
+                   shard >= 0 && shard < shards) {
+            continue;
         } else {
             die("unknown argument " + a);
         }
@@ -791,7 +810,8 @@ int main(int argc, char** argv) {
     long runs = 0;
     for (const FaultClass& fc : classes) {
         const auto class_started = std::chrono::steady_clock::now();
-        const std::vector<long> at = sweep.positions(fc);
+        std::vector<long> at = sweep.positions(fc);
+        std::erase_if(at, [&](long k) { return !sweep.in_shard(fc, k, shard, shards); });
         for (const long k : at) {
             const std::vector<std::string> why = sweep.run(fc, k);
             ++runs;
@@ -814,9 +834,12 @@ int main(int argc, char** argv) {
 
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::printf("fault sweep: N = %ld statements, %zu classes, %ld runs, %.0f s%s\n",
-                sweep.statements(), classes.size(), runs, seconds,
-                sanitized ? ", sanitized trevane" : "");
+    std::printf(
+        "fault sweep: N = %ld statements, %zu classes, %ld runs, %.0f s%s%s\n", sweep.statements(),
+        classes.size(), runs, seconds, sanitized ? ", sanitized trevane" : "",
+        shards > 1
+            ? (", part " + std::to_string(shard + 1) + " of " + std::to_string(shards)).c_str()
+            : "");
     for (const std::string& line : per_class) {
         std::printf("  %s\n", line.c_str());
     }
