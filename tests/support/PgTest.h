@@ -10,8 +10,8 @@ namespace testsupport {
 // True when the test harness (scripts/with-test-db.sh) has started a server for us.
 bool haveTestServer();
 
-// The psql that runs the tests' SQL: the first one in PATH, where scripts/with-test-db.sh puts
-// the directory of the server it started.
+// The psql that runs the tests' SQL files: the first one in PATH, where scripts/with-test-db.sh
+// puts the directory of the server it started.
 const std::string& psql_program();
 
 // A value made fit to stand between single quotes in SQL: every quote doubled.
