@@ -13,12 +13,12 @@
 #   scripts/test.sh           the whole suite (what CI runs)
 #   scripts/test.sh --quick   the build and the plain suite only, for the edit loop
 #
-# After the build, the stages run in two lanes side by side: the tests of the plain build (the
-# suite, the server matrix, valgrind) and the sanitizer build with its suite, the lint and the
-# fuzz targets. ctest runs TEST_JOBS tests at once (default twice JOBS, which is 2), since
-# many tests wait on the server, on timeouts and on sleeps. Each stage's output goes to build/test-logs/NAME.log; a line tells
-# when a stage starts and when it ends, with its elapsed time, the end of its log when it failed,
-# and a table of every stage closes the run.
+# The stages run in two lanes side by side: the plain build and its tests (the suite, the server
+# matrix, valgrind), and the sanitizer build with its suite, the lint and the fuzz targets. ctest
+# runs TEST_JOBS tests at once (default twice JOBS, which is 2), since many tests wait on the
+# server, on timeouts and on sleeps. Each stage's output goes to build/test-logs/NAME.log; a line
+# tells when a stage starts and when it ends, with its elapsed time, the end of its log when it
+# failed, and a table of every stage closes the run.
 # Exit status: 0 when every stage passed, 1 when any failed, 2 on a usage error.
 set -euo pipefail
 
@@ -95,10 +95,13 @@ trap stop_all EXIT
 trap 'exit 130' INT TERM
 
 mkdir -p "$logs"
-rm -f "$logs/.stages" "$logs"/.running.*
+rm -f "$logs/.stages" "$logs"/.running.* "$logs/.built"
 stage dependencies scripts/install-deps.sh || { table; exit 1; }
-stage build bash -c "cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null &&
-  cmake --build build -j$jobs" || { table; exit 1; }
+
+build() {
+  stage build bash -c "cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null &&
+    cmake --build build -j$jobs"
+}
 
 # tests BUILD_DIR [CTEST-ARGS...]
 tests() {
@@ -110,23 +113,29 @@ export -f tests
 export test_jobs
 
 if [ "$quick" -eq 1 ]; then
+  build || { table; exit 1; }
   stage tests bash -c 'tests build' || true
   table
   exit
 fi
 
-# The tests of the plain build: the suite, then the server matrix and valgrind. The pool test's
+# The plain build and its tests: the suite, then the server matrix and valgrind. The pool test's
 # 498 runs go once, in the plain suite; the matrix and the sanitized suite run 50.
 lane_tests() {
+  local built=0
+  build || built=$?
+  touch "$logs/.built"
+  [ "$built" -eq 0 ] || return 0
   stage tests bash -c 'tests build' || true
   stage server-matrix env JOBS="$test_jobs" TREVANE_POOL_RUNS=50 scripts/server-matrix.sh --build build \
     --tz Pacific/Honolulu 12 --tz Asia/Kolkata 18 || true
   stage valgrind scripts/valgrind-run.sh build || true
 }
 
-# The CPU work: the sanitizer build and its suite, the lint and the fuzz targets. The sanitized
-# suite leaves out the package test (label "package"), which packs and installs the plain build
-# and runs in the plain suite.
+# The sanitizer build, from the start beside the plain one, and its suite; then the lint (with
+# the plain build's compile commands) and the fuzz targets. The sanitized suite leaves out the
+# package test (label "package"), which packs and installs the plain build and runs in the plain
+# suite.
 lane_cpu() {
   if stage build-asan bash -c "cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug \
     -DTREVANE_SANITIZE=ON >/dev/null && cmake --build build-asan -j$jobs"; then
@@ -134,6 +143,7 @@ lane_cpu() {
       LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0" \
       UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 bash -c 'tests build-asan -LE package' || true
   fi
+  while [ ! -e "$logs/.built" ]; do sleep 1; done
   stage lint scripts/lint.sh build || true
   stage fuzz scripts/fuzz.sh || true
 }
