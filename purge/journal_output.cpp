@@ -1,4 +1,5 @@
 #include "journal_output.h"
+#include "write_all.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -103,20 +104,6 @@ std::string_view prefix_of(Priority priority, std::string_view previous) {
             return previous;
     }
     return "";
-}
-
-bool write_all(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t n = ::write(fd, text.data(), text.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        text.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
 }
 
 // One standard stream behind the layer: what it has of a line not yet ended, and the prefix of

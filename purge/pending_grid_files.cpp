@@ -1,4 +1,5 @@
 #include "pending_grid_files.h"
+#include "write_all.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -122,20 +123,6 @@ std::optional<PendingGridFile> parse_entry(std::string_view line) {
     }
     file.path = std::move(*path);
     return file;
-}
-
-bool write_all(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t n = ::write(fd, text.data(), text.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        text.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
 }
 
 }  // namespace

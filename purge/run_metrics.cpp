@@ -1,4 +1,5 @@
 #include "run_metrics.h"
+#include "write_all.h"
 
 #include <fcntl.h>
 #include <libpq-fe.h>
@@ -198,21 +199,6 @@ class TempFile {
     int fd_;
     bool placed_ = false;
 };
-
-bool write_all(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 // Replaces `path` with `text` so that a reader sees either the old or the new file whole; 0, or
 // the errno of the step that failed. The temporary name does not end in ".prom", so a collector
